@@ -1,0 +1,30 @@
+#include "platform.h"
+
+#include <QMessageBox>
+#include <QProcess>
+
+namespace {
+
+void show_system_box(tnw_box_kind kind, const QString& title, const QString& text)
+{
+    if (kind == tnw_box_kind::warning)
+        QMessageBox::warning(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    else
+        QMessageBox::information(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+bool start_system_detached(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}
+
+} // namespace
+
+tnw_platform tnw_system_platform()
+{
+    tnw_platform platform;
+    platform.show_box = show_system_box;
+    platform.start_detached = start_system_detached;
+    platform.sso_library_path = QStringLiteral(TARNWELL_SSO_LIBRARY);
+    return platform;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QString>
+#include <QStringList>
+
+// The page the user asked for: the path of the first argument after the program name, read
+// as a URL once every "tarnwell" in it (any case) has become "https"; empty without one.
+QString tnw_request_path(const QStringList& arguments);
+
+QString tnw_translator_directory();
+QString tnw_translation_file();
+
+// Loads and installs the Korean translation. When the directory or the file is missing, tells
+// the user in a box and returns false.
+bool tnw_install_translation(const tnw_platform& platform);
