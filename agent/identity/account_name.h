@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// The signed-in account's user principal name (user@REALM). False when the account has none,
+// as a local account has none; principal is left unchanged then.
+bool tnw_account_principal_name(QString& principal);

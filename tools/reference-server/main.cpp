@@ -1,0 +1,50 @@
+#include "self_signed.h"
+#include "signon_server.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
+#include <QTextStream>
+
+// The sign-on server's side of the protocol, for integrators and for the demo: listens on
+// loopback only, decrypts each sign-on parameter and prints its fields.
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Reference sign-on server (loopback only)");
+    parser.addHelpOption();
+    parser.addOption({"port", "TCP port to listen on; 0 picks a free one.", "port", "8443"});
+    parser.addOption({"port-file", "Write the port listened on to this file.", "file"});
+    parser.addOption({"once", "Quit after answering one sign-on request."});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    bool port_ok = false;
+    const uint port = parser.value("port").toUInt(&port_ok);
+    if (!port_ok || port > 65535) {
+        err << "reference server: --port takes 0 to 65535" << Qt::endl;
+        return 2;
+    }
+    self_signed_identity identity = make_self_signed_identity();
+    if (identity.certificate.isNull() || identity.key.isNull()) {
+        err << "reference server: could not make a certificate" << Qt::endl;
+        return 1;
+    }
+    signon_server server(std::move(identity), parser.isSet("once"));
+    if (!server.listen(QHostAddress::LocalHost, static_cast<quint16>(port))) {
+        err << "reference server: " << server.errorString() << Qt::endl;
+        return 1;
+    }
+    if (parser.isSet("port-file")) {
+        QFile file(parser.value("port-file"));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(server.serverPort())) < 0) {
+            err << "reference server: cannot write " << file.fileName() << Qt::endl;
+            return 1;
+        }
+    }
+    QTextStream(stdout) << "reference server listening on https://127.0.0.1:" << server.serverPort()
+                        << Qt::endl;
+    return app.exec();
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// What the sign-on server reads out of one request target.
+struct sign_on_request
+{
+    int status = 400;      // 200, 400 (bad parameter) or 404 (other path)
+    QString error;         // why a request was refused
+    QString user_id;
+    QString current_time;
+    QString req_uri;
+    bool has_req_uri = false;
+};
+
+// Reads "/signin/sso?param=<encoded>": reverses the Base64 variant, decrypts with the agent's
+// cipher and key, and splits "userId=..&currentTime=..[&reqURI=..]" into its fields.
+sign_on_request read_sign_on_request(const QByteArray& target);
