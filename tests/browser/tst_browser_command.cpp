@@ -76,6 +76,8 @@ void tst_browser_command::from_template_data()
     QTest::newRow("an empty template fails") << QString() << QStringList{};
     QTest::newRow("a template of blanks fails") << QStringLiteral("   ") << QStringList{};
     QTest::newRow("the marker as the program fails") << QStringLiteral("%1 --x") << QStringList{};
+    QTest::newRow("the marker in the program and in an argument fails")
+        << QStringLiteral("\"C:\\%1\\b.exe\" %1") << QStringList{};
     QTest::newRow("the lowest marker inside the program path fails")
         << QStringLiteral("\"C:\\%1\\b.exe\" %2") << QStringList{};
 }
