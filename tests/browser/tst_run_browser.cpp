@@ -35,21 +35,21 @@ struct fake_desktop
     QList<shown_box> boxes;
     QList<tnw_browser_command> starts;
     bool start_succeeds = true;
-    std::function<void()> at_start = [] {
-    };
-    std::function<void()> at_box = [] {
-    };
+    std::function<void()> at_start;
+    std::function<void()> at_box;
 
     tnw_platform platform()
     {
         tnw_platform platform;
         platform.show_box = [this](tnw_box_kind kind, const QString& title, const QString& text) {
             boxes.append({kind, title, text});
-            at_box();
+            if (at_box)
+                at_box();
         };
         platform.start_detached = [this](const QString& program, const QStringList& arguments) {
             starts.append({program, arguments});
-            at_start();
+            if (at_start)
+                at_start();
             return start_succeeds;
         };
         return platform;
