@@ -1,0 +1,290 @@
+#include "browser/browser_command.h"
+#include "browser/run_browser.h"
+#include "xdg_sandbox.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTranslator>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace {
+
+const QString address = QStringLiteral("https://127.0.0.1:8443/signin/sso?param=Zm9v-_w");
+
+struct shown_box
+{
+    tnw_box_kind kind;
+    QString title;
+    QString text;
+};
+
+// Stands in for the desktop: records boxes and starts; at_start and at_box run inside the
+// calls, while run_browser still holds its probe connection.
+struct fake_desktop
+{
+    QList<shown_box> boxes;
+    QList<tnw_browser_command> starts;
+    bool start_succeeds = true;
+    std::function<void()> at_start;
+    std::function<void()> at_box;
+
+    tnw_platform platform()
+    {
+        tnw_platform platform;
+        platform.show_box = [this](tnw_box_kind kind, const QString& title, const QString& text) {
+            boxes.append({kind, title, text});
+            if (at_box)
+                at_box();
+        };
+        platform.start_detached = [this](const QString& program, const QStringList& arguments) {
+            starts.append({program, arguments});
+            if (at_start)
+                at_start();
+            return start_succeeds;
+        };
+        return platform;
+    }
+};
+
+// What a real message box showed, read from the modal widget and closed with Ok.
+struct box_reading
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+};
+
+void close_next_box(box_reading& reading)
+{
+    QTimer::singleShot(0, [&reading] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            close_next_box(reading);
+            return;
+        }
+        reading = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+        box->done(QMessageBox::Ok);
+    });
+}
+
+quint16 closed_port()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+} // namespace
+
+class tst_run_browser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void unreachable_server_gives_the_connect_box_data();
+    void unreachable_server_gives_the_connect_box();
+    void probe_connects_and_sends_nothing_data();
+    void probe_connects_and_sends_nothing();
+    void failed_start_gives_the_run_box();
+    void unanswered_connect_waits_5000_ms();
+    void system_boxes_show_the_translated_texts_data();
+    void system_boxes_show_the_translated_texts();
+
+private:
+    xdg_sandbox m_sandbox;
+    QTcpServer m_server;
+};
+
+void tst_run_browser::initTestCase()
+{
+    // GIO reads the XDG directories at its first use: nothing in this process has used it yet.
+    QVERIFY(m_sandbox.is_valid());
+    QVERIFY(
+        m_sandbox.add_entry(QStringLiteral("sandbox.desktop"), QStringLiteral("--new-window %u")));
+    QVERIFY(m_sandbox.set_default(QStringLiteral("https"), QStringLiteral("sandbox.desktop")));
+    m_sandbox.apply_to_this_process();
+    const auto command = default_browser_command(address);
+    QVERIFY(command.has_value());
+    QCOMPARE(command->program, m_sandbox.recorder_path());
+    QVERIFY(m_server.listen(QHostAddress::LocalHost));
+}
+
+void tst_run_browser::unreachable_server_gives_the_connect_box_data()
+{
+    QTest::addColumn<quint32>("port");
+    const quint32 listening = m_server.serverPort();
+    QTest::newRow("a closed port") << quint32{closed_port()};
+    QTest::newRow("port 0") << quint32{0};
+    QTest::newRow("port 70000") << quint32{70000};
+    QTest::newRow("port 4294967295") << quint32{4294967295u};
+    // Cut to 16 bits, these would reach the listening server.
+    QTest::newRow("the listening port plus 65536") << listening + 65536u;
+    QTest::newRow("the listening port plus 65535 times 65536") << listening + 65535u * 65536u;
+}
+
+void tst_run_browser::unreachable_server_gives_the_connect_box()
+{
+    QFETCH(quint32, port);
+    fake_desktop desktop;
+    run_browser(address, QStringLiteral("127.0.0.1"), port, desktop.platform());
+
+    QCOMPARE(desktop.boxes.size(), 1);
+    QCOMPARE(desktop.boxes.at(0).kind, tnw_box_kind::warning);
+    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Connect failed"));
+    QCOMPARE(desktop.boxes.at(0).text, QStringLiteral("This is an unopend service."));
+    QVERIFY(desktop.starts.isEmpty());
+    QVERIFY(!m_server.waitForNewConnection(0));
+}
+
+void tst_run_browser::probe_connects_and_sends_nothing_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1");
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1");
+}
+
+void tst_run_browser::probe_connects_and_sends_nothing()
+{
+    QFETCH(QString, host);
+    QTcpServer server;
+    if (!server.listen(QHostAddress(host)))
+        QSKIP("no such loopback address here");
+
+    fake_desktop desktop;
+    QTcpSocket* peer = nullptr;
+    desktop.at_start = [&] {
+        if (server.waitForNewConnection(5000))
+            peer = server.nextPendingConnection();
+    };
+    run_browser(address, host, server.serverPort(), desktop.platform());
+
+    QVERIFY(desktop.boxes.isEmpty());
+    QCOMPARE(desktop.starts.size(), 1);
+    QCOMPARE(desktop.starts.at(0).program, m_sandbox.recorder_path());
+    QCOMPARE(desktop.starts.at(0).arguments,
+             (QStringList{QStringLiteral("--new-window"), address}));
+    QVERIFY2(peer != nullptr, "the server saw no connection while the browser was started");
+    QVERIFY(peer->waitForDisconnected(5000));
+    QCOMPARE(peer->readAll(), QByteArray());
+}
+
+void tst_run_browser::failed_start_gives_the_run_box()
+{
+    fake_desktop desktop;
+    desktop.start_succeeds = false;
+    QAbstractSocket::SocketState peer_state = QAbstractSocket::UnconnectedState;
+    desktop.at_box = [&] {
+        QVERIFY(m_server.waitForNewConnection(5000));
+        QTcpSocket* peer = m_server.nextPendingConnection();
+        peer->waitForReadyRead(0);
+        peer_state = peer->state();
+        delete peer;
+    };
+    run_browser(address, QStringLiteral("127.0.0.1"), m_server.serverPort(), desktop.platform());
+
+    QCOMPARE(desktop.starts.size(), 1);
+    QCOMPARE(desktop.boxes.size(), 1);
+    QCOMPARE(desktop.boxes.at(0).kind, tnw_box_kind::information);
+    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Run Browser"));
+    QCOMPARE(desktop.boxes.at(0).text, QStringLiteral("Do not run Browser failed."));
+    QCOMPARE(peer_state, QAbstractSocket::ConnectedState);
+}
+
+void tst_run_browser::unanswered_connect_waits_5000_ms()
+{
+    // A loopback listener whose accept queue is full drops further connection requests
+    // without an answer, as a host that does not reply would.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof where;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&where), length) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&where), &length) == 0);
+    const quint16 port = ntohs(where.sin_port);
+    QTcpSocket filler;
+    filler.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(filler.waitForConnected(5000));
+
+    fake_desktop desktop;
+    QElapsedTimer waited;
+    waited.start();
+    run_browser(address, QStringLiteral("127.0.0.1"), port, desktop.platform());
+    const qint64 elapsed = waited.elapsed();
+    ::close(listener);
+
+    QCOMPARE(desktop.boxes.size(), 1);
+    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Connect failed"));
+    QVERIFY(desktop.starts.isEmpty());
+    // A lower bound only: the wait must not give up early.
+    QVERIFY2(elapsed >= 4990, qPrintable(QString::number(elapsed)));
+}
+
+void tst_run_browser::system_boxes_show_the_translated_texts_data()
+{
+    QTest::addColumn<bool>("korean");
+    QTest::addColumn<bool>("reachable");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unreachable, untranslated")
+        << false << false << QMessageBox::Warning << QStringLiteral("Connect failed")
+        << QStringLiteral("This is an unopend service.");
+    QTest::newRow("start failed, untranslated")
+        << false << true << QMessageBox::Information << QStringLiteral("Run Browser")
+        << QStringLiteral("Do not run Browser failed.");
+    QTest::newRow("unreachable, Korean")
+        << true << false << QMessageBox::Warning << QStringLiteral("연결 실패")
+        << QStringLiteral("열려 있지 않은 서비스입니다.");
+    QTest::newRow("start failed, Korean")
+        << true << true << QMessageBox::Information << QStringLiteral("브라우저 실행")
+        << QStringLiteral("브라우저를 실행하지 못했습니다.");
+}
+
+void tst_run_browser::system_boxes_show_the_translated_texts()
+{
+    QFETCH(bool, korean);
+    QFETCH(bool, reachable);
+    QFETCH(QMessageBox::Icon, icon);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QTranslator translator;
+    if (korean) {
+        QVERIFY(translator.load(QStringLiteral(TARNWELL_TEST_QM), QString(), QString(), QString()));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+    }
+    tnw_platform platform = tnw_system_platform();
+    platform.start_detached = [](const QString&, const QStringList&) {
+        return false;
+    };
+
+    box_reading reading;
+    close_next_box(reading);
+    run_browser(address, QStringLiteral("127.0.0.1"),
+                reachable ? m_server.serverPort() : closed_port(), platform);
+    if (reachable && !m_server.hasPendingConnections())
+        QVERIFY(m_server.waitForNewConnection(5000));
+    delete m_server.nextPendingConnection();
+
+    QCOMPARE(reading.title, title);
+    QCOMPARE(reading.text, text);
+    QCOMPARE(reading.icon, icon);
+    QCOMPARE(reading.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+}
+
+QTEST_MAIN(tst_run_browser)
+#include "tst_run_browser.moc"
