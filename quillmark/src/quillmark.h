@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDate>
+#include <QFile>
+#include <QObject>
+#include <QReadWriteLock>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+
+// The first-generation logger behind the printf-style exports: owns the day's log file, writes
+// finished lines into it, follows the date, and once an hour removes daily files that have not
+// been written to for more than the retention window. Internal to the library.
+class quillmark : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int retention_interval_ms = 3600000;
+    static constexpr int retention_days = 30;
+
+    // Creates the log directory, opens the day's file and, on the application's own thread,
+    // starts the retention timer.
+    quillmark();
+    ~quillmark() override;
+
+    // Appends line and a line end to the file of the current date; a line that cannot be
+    // written is dropped.
+    void write_log(QString line);
+
+    bool debug_mode() const;
+    void set_debug_mode(bool on);
+
+private slots:
+    void st_delete_file();
+
+private:
+    friend class tst_legacy;
+
+    bool init_log();
+    bool start_retention_timer();
+    // Called with m_lock held, or while the object is not yet shared.
+    void open_file_for(const QDate& day);
+
+    QReadWriteLock m_lock{QReadWriteLock::NonRecursive};
+    std::atomic<bool> m_debug{false};
+    QTimer m_timer;
+    QFile m_file;
+    QDate m_file_date;
+    QString m_log_dir;
+};

@@ -1,0 +1,46 @@
+// A Qt program that logs both ways: Qt's message macros through quillmarkv2 and the
+// printf-style functions. The scenario to run is its first argument.
+#include <quillmark/quillmark_log.h>
+#include <quillmark/quillmarkv2.h>
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <cstring>
+
+namespace {
+
+int both_generations(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    quillmarkv2::get_instance()->initialize(false);
+    qInfo("handler line");
+    INFO("export line %d", 1);
+    qInfo("handler again");
+    SUC("export again %s", "done");
+    return 0;
+}
+
+// The logger is made while the application exists and deleted at exit, after it is gone.
+int outlives_application(int argc, char** argv)
+{
+    {
+        QCoreApplication app(argc, argv);
+        INFO("with %s", "application");
+    }
+    INFO("without %s", "application");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    if (std::strcmp(argv[1], "both-generations") == 0)
+        return both_generations(argc, argv);
+    if (std::strcmp(argv[1], "outlives-application") == 0)
+        return outlives_application(argc, argv);
+    return 2;
+}

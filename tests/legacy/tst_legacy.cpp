@@ -1,0 +1,475 @@
+#include "legacy_format.h"
+#include "log_clock.h"
+#include "log_paths.h"
+#include "quillmark.h"
+
+#include <quillmark/quillmark_log.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utime.h>
+
+using log_call = std::function<void()>;
+Q_DECLARE_METATYPE(log_call)
+
+namespace {
+
+std::atomic<qint64> g_fake_ms{0};
+
+qint64 fake_clock()
+{
+    return g_fake_ms.load();
+}
+
+void set_time(const QDateTime& local)
+{
+    g_fake_ms.store(local.toMSecsSinceEpoch());
+}
+
+QDateTime at(const QString& iso)
+{
+    return QDateTime::fromString(iso, Qt::ISODateWithMs);
+}
+
+QString log_dir()
+{
+    return quillmark_detail::log_directory();
+}
+
+QString day_file(const QDate& day)
+{
+    return quillmark_detail::log_file_path(day);
+}
+
+QStringList file_lines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.endsWith('\n'))
+        text.chop(1);
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+QByteArray file_bytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool set_mtime(const QString& path, const QDateTime& when)
+{
+    utimbuf times;
+    times.actime = time_t(when.toSecsSinceEpoch());
+    times.modtime = times.actime;
+    return utime(QFile::encodeName(path).constData(), &times) == 0;
+}
+
+QStringList g_messages;
+
+void collect_message(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    g_messages << text;
+}
+
+} // namespace
+
+class tst_legacy : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void timestamps_data();
+    void timestamps();
+    void export_lines_data();
+    void export_lines();
+    void day_switch_data();
+    void day_switch();
+    void retention_data();
+    void retention();
+    void retention_recreates_a_missing_directory();
+    void retention_timer_data();
+    void retention_timer();
+    void failing_disk_data();
+    void failing_disk();
+    void refused_lines_are_not_written_later();
+};
+
+void tst_legacy::init()
+{
+    QDir(log_dir()).removeRecursively();
+    QFile::remove(log_dir());
+    quillmark_detail::set_clock(fake_clock);
+    set_time(at(QStringLiteral("2025-06-14T12:00:00.000")));
+}
+
+void tst_legacy::cleanup()
+{
+    quillmark_detail::set_clock(nullptr);
+}
+
+void tst_legacy::timestamps_data()
+{
+    QTest::addColumn<QList<qint64>>("moments");
+    const qint64 noon = at(QStringLiteral("2025-06-14T12:00:00.000")).toMSecsSinceEpoch();
+    const qint64 midnight = at(QStringLiteral("2025-06-15T00:00:00.000")).toMSecsSinceEpoch();
+    QTest::newRow("milliseconds within one second") << QList<qint64>{noon, noon + 7, noon + 999};
+    QTest::newRow("into the next second") << QList<qint64>{noon + 999, noon + 1000, noon + 1001};
+    QTest::newRow("back to an earlier second") << QList<qint64>{noon + 5042, noon + 1042};
+    QTest::newRow("across midnight") << QList<qint64>{midnight - 1, midnight, midnight - 1};
+    QTest::newRow("before 1970") << QList<qint64>{-1, -1000, -1001, 0};
+}
+
+void tst_legacy::timestamps()
+{
+    QFETCH(QList<qint64>, moments);
+    for (const qint64 ms : moments) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+        QCOMPARE(quillmark_detail::legacy_timestamp(ms),
+                 local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")));
+        QCOMPARE(quillmark_detail::legacy_local_date(ms), local.date());
+    }
+}
+
+void tst_legacy::export_lines_data()
+{
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<log_call>("call");
+    // Lines starting with "[" follow the time stamp and thread of the call; others are taken
+    // as they stand (the rest of a message with a line break).
+    QTest::addColumn<QStringList>("expected");
+
+    QDate day(2031, 1, 1);
+    const auto row = [&day](const char* name, log_call call, QStringList expected) {
+        QTest::newRow(name) << day << call << expected;
+        day = day.addDays(1);
+    };
+    row("info expands an integer", [] { INFO("%d items", 3); }, {"[INFO] 3 items"});
+    row("err expands a string", [] { ERR("cannot open %s", "server.ini"); },
+        {"[ERR] cannot open server.ini"});
+    row("suc expands a float with its precision", [] { SUC("took %.2f s", 1.5); },
+        {"[SUC] took 1.50 s"});
+    row("debug writes while debug mode is on",
+        [] {
+            SET_DEBUG_MODE(true);
+            DEBUG("%d items", 3);
+        },
+        {"[DEBUG] 3 items"});
+    row("debug writes nothing once debug mode is off again",
+        [] {
+            SET_DEBUG_MODE(true);
+            SET_DEBUG_MODE(false);
+            DEBUG("%d items", 3);
+        },
+        {});
+    row("info writes with debug mode off",
+        [] {
+            SET_DEBUG_MODE(false);
+            INFO("shown");
+        },
+        {"[INFO] shown"});
+    row("a placeholder inside a string argument stays as it is", [] { INFO("%s", "50%1 of %2"); },
+        {"[INFO] 50%1 of %2"});
+    row("placeholders of several arguments stay in their places", [] { ERR("%s/%s", "%2", "%1"); },
+        {"[ERR] %2/%1"});
+    row("a doubled percent sign becomes one", [] { SUC("100%% done"); }, {"[SUC] 100% done"});
+    row("UTF-8 text of a string argument is kept", [] { INFO("user %s", "김철수"); },
+        {"[INFO] user 김철수"});
+    row("a line break in the message is written as it is", [] { INFO("first\nsecond"); },
+        {"[INFO] first", "second"});
+    row("calls keep their order",
+        [] {
+            INFO("one");
+            ERR("two");
+            SUC("three");
+        },
+        {"[INFO] one", "[ERR] two", "[SUC] three"});
+}
+
+void tst_legacy::export_lines()
+{
+    QFETCH(QDate, day);
+    QFETCH(log_call, call);
+    QFETCH(QStringList, expected);
+
+    const QDateTime moment(day, QTime(9, 15, 2, 417));
+    set_time(moment);
+    call();
+
+    const QString prefix = QStringLiteral("%1-%2-%3 09:15:02:417    %4 ")
+                               .arg(day.year())
+                               .arg(day.month(), 2, 10, QLatin1Char('0'))
+                               .arg(day.day(), 2, 10, QLatin1Char('0'))
+                               .arg(quint64(syscall(SYS_gettid)));
+    for (QString& line : expected) {
+        if (line.startsWith('['))
+            line.prepend(prefix);
+    }
+    QCOMPARE(file_lines(day_file(day)), expected);
+}
+
+void tst_legacy::day_switch_data()
+{
+    // Each write is "<local time> <line>"; each expected entry "<file date> <line>".
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("lines of one day stay in one file")
+        << QStringList{"2025-06-14T00:00:00.000 a", "2025-06-14T23:59:59.999 b"}
+        << QStringList{"2025-06-14 a", "2025-06-14 b"};
+    QTest::newRow("the first line after midnight opens the next day's file")
+        << QStringList{"2025-06-14T23:59:59.999 a", "2025-06-15T00:00:00.000 b",
+                       "2025-06-15T00:00:00.001 c"}
+        << QStringList{"2025-06-14 a", "2025-06-15 b", "2025-06-15 c"};
+    QTest::newRow("a clock set back returns to the earlier day's file and appends")
+        << QStringList{"2025-06-14T22:00:00.000 a", "2025-06-15T01:00:00.000 b",
+                       "2025-06-14T23:00:00.000 c"}
+        << QStringList{"2025-06-14 a", "2025-06-15 b", "2025-06-14 c"};
+    QTest::newRow("a jump over several days opens only the day written to")
+        << QStringList{"2025-06-14T12:00:00.000 a", "2025-06-20T12:00:00.000 b"}
+        << QStringList{"2025-06-14 a", "2025-06-20 b"};
+    QTest::newRow("the new year is a new day")
+        << QStringList{"2025-12-31T23:59:59.999 a", "2026-01-01T00:00:00.000 b"}
+        << QStringList{"2025-12-31 a", "2026-01-01 b"};
+}
+
+void tst_legacy::day_switch()
+{
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, expected);
+
+    set_time(at(writes.first().section(' ', 0, 0)));
+    quillmark log;
+    for (const QString& write : writes) {
+        set_time(at(write.section(' ', 0, 0)));
+        log.write_log(write.section(' ', 1));
+    }
+
+    QMap<QString, QStringList> expected_files;
+    for (const QString& entry : expected) {
+        const QDate day = QDate::fromString(entry.section(' ', 0, 0), Qt::ISODate);
+        expected_files[QFileInfo(day_file(day)).fileName()] << entry.section(' ', 1);
+    }
+    const QStringList files = QDir(log_dir()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(files, expected_files.keys());
+    for (const QString& name : files)
+        QCOMPARE(file_lines(log_dir() + '/' + name), expected_files.value(name));
+}
+
+void tst_legacy::retention_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QDateTime>("modified");
+    QTest::addColumn<bool>("kept");
+
+    // The pass runs at 2025-06-14 00:30; 30 days back is 2025-05-15.
+    const auto log_name = [](const char* day) {
+        return QString(day) + "_tarnwell.log";
+    };
+    QTest::newRow("a log file last written 31 days back is removed")
+        << log_name("2025-05-14") << "file" << at("2025-05-14T12:00:00.000") << false;
+    QTest::newRow("a log file written late on the 31st day back is removed: whole days")
+        << log_name("2025-05-14") << "file" << at("2025-05-14T23:59:59.000") << false;
+    QTest::newRow("a log file written at the start of the 30th day back is kept")
+        << log_name("2025-05-15") << "file" << at("2025-05-15T00:00:00.000") << true;
+    QTest::newRow("a log file written today is kept")
+        << log_name("2025-06-14") << "file" << at("2025-06-14T00:10:00.000") << true;
+    QTest::newRow("a log file dated 31 days ahead is kept")
+        << log_name("2025-07-15") << "file" << at("2025-07-15T12:00:00.000") << true;
+    QTest::newRow("a log file of two years back is removed")
+        << log_name("2023-06-14") << "file" << at("2023-06-14T12:00:00.000") << false;
+    QTest::newRow("the date is read from the file's time, not from its name")
+        << log_name("2025-06-13") << "file" << at("2025-04-01T12:00:00.000") << false;
+    QTest::newRow("an old foreign file is kept") << "notes.txt"
+                                                 << "file" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old log file with a further suffix is kept")
+        << log_name("2025-04-01") + ".bak"
+        << "file" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old file named with an impossible date is kept")
+        << log_name("2025-13-45") << "file" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old file of another program is kept")
+        << "2025-04-01_other.log"
+        << "file" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old subdirectory named like a log file is kept")
+        << log_name("2025-04-01") << "directory" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old link named like a log file is kept")
+        << log_name("2025-04-01") << "link" << at("2025-04-01T12:00:00.000") << true;
+}
+
+void tst_legacy::retention()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QDateTime, modified);
+    QFETCH(bool, kept);
+
+    set_time(at("2025-06-14T00:30:00.000"));
+    quillmark log;
+    log.write_log(QStringLiteral("today's line"));
+    const QString own_file = day_file(QDate(2025, 6, 14));
+    QVERIFY(QFile::exists(own_file));
+
+    const QString path = log_dir() + '/' + name;
+    if (kind == "directory") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "link") {
+        const QString target = QDir::tempPath() + "/legacy_retention_target";
+        QFile target_file(target);
+        QVERIFY(target_file.open(QIODevice::WriteOnly));
+        target_file.close();
+        QVERIFY(set_mtime(target, modified));
+        QFile::remove(path);
+        QVERIFY(QFile::link(target, path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("old\n");
+        file.close();
+    }
+    QVERIFY(set_mtime(path, modified));
+    QCOMPARE(QFileInfo(path).lastModified(), modified);
+
+    QVERIFY(QMetaObject::invokeMethod(&log, "st_delete_file", Qt::DirectConnection));
+
+    QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), kept);
+    QCOMPARE(file_lines(own_file).value(0), QStringLiteral("today's line"));
+}
+
+void tst_legacy::retention_recreates_a_missing_directory()
+{
+    quillmark log;
+    QVERIFY(QDir(log_dir()).removeRecursively());
+
+    QVERIFY(QMetaObject::invokeMethod(&log, "st_delete_file", Qt::DirectConnection));
+
+    QVERIFY(QFileInfo(log_dir()).isDir());
+    QCOMPARE(QDir(log_dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+void tst_legacy::retention_timer_data()
+{
+    QTest::addColumn<bool>("on_application_thread");
+    QTest::newRow("a logger made on the application's thread runs the hourly pass") << true;
+    QTest::newRow("a logger made on a thread of its own runs no timer and warns of nothing")
+        << false;
+}
+
+void tst_legacy::retention_timer()
+{
+    QFETCH(bool, on_application_thread);
+
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collect_message);
+    std::unique_ptr<quillmark> log;
+    if (on_application_thread) {
+        log.reset(new quillmark);
+    } else {
+        std::thread maker([&log] { log.reset(new quillmark); });
+        maker.join();
+    }
+    QCOMPARE(log->m_timer.isActive(), on_application_thread);
+
+    if (on_application_thread) {
+        QCOMPARE(log->m_timer.interval(), 3600000);
+        const QString old = day_file(QDate(2025, 1, 1));
+        QFile file(old);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(set_mtime(old, at("2025-01-01T12:00:00.000")));
+        QVERIFY(QMetaObject::invokeMethod(&log->m_timer, "timeout", Qt::DirectConnection));
+        QVERIFY(!QFile::exists(old));
+    }
+    log.reset();
+    qInstallMessageHandler(previous);
+    QCOMPARE(g_messages, QStringList());
+}
+
+void tst_legacy::failing_disk_data()
+{
+    QTest::addColumn<QString>("breakage");
+    QTest::newRow("the day's file is a link to a full device") << "full device";
+    QTest::newRow("the log directory is a plain file") << "plain file";
+    QTest::newRow("the day's file is a directory") << "directory";
+}
+
+void tst_legacy::failing_disk()
+{
+    QFETCH(QString, breakage);
+
+    const QString today_file = day_file(QDate(2025, 6, 14));
+    if (breakage == "full device") {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QVERIFY(QFile::link("/dev/full", today_file));
+    } else if (breakage == "plain file") {
+        QFile blocker(log_dir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(QDir().mkpath(today_file));
+    }
+
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collect_message);
+    {
+        quillmark log;
+        log.write_log(QStringLiteral("first lost line"));
+        const int messages_after_first_line = g_messages.size();
+        for (int i = 0; i < 2000; ++i)
+            log.write_log(QStringLiteral("lost line %1").arg(i));
+        QCOMPARE(g_messages.size(), messages_after_first_line);
+
+        if (breakage == "plain file")
+            QVERIFY(QFile::remove(log_dir()));
+        set_time(at("2025-06-15T00:00:01.000"));
+        log.write_log(QStringLiteral("good line"));
+    }
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line\n"));
+}
+
+void tst_legacy::refused_lines_are_not_written_later()
+{
+    quillmark log;
+    log.write_log(QStringLiteral("kept 1"));
+    const QString path = day_file(QDate(2025, 6, 14));
+    const qint64 size = QFileInfo(path).size();
+    QCOMPARE(size, qint64(7));
+
+    // The process may not grow any file past its present size: every write fails until the
+    // limit is lifted again, as on a disk that is full for a while.
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(size);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+    for (int i = 0; i < 100; ++i)
+        log.write_log(QStringLiteral("refused %1").arg(i));
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, previous_signal);
+
+    log.write_log(QStringLiteral("kept 2"));
+    QCOMPARE(file_bytes(path), QByteArray("kept 1\nkept 2\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_legacy)
+#include "tst_legacy.moc"
