@@ -3,8 +3,8 @@ function(tarnwell_target_settings target)
     if(MSVC)
         target_compile_options(${target} PRIVATE /W4)
     else()
-        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-                                                 -Wnon-virtual-dtor -Wcast-align)
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wcast-align
+                                                 $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
     endif()
     if(TARNWELL_SANITIZE STREQUAL "address")
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined
