@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// The platform's dynamic loader, as far as the SSO agent client needs it. The handle is an
+// HMODULE on Windows and a dlopen() handle elsewhere; null means "not loaded".
+namespace tnw_sso_module {
+
+using handle = void*;
+using entry = void (*)();
+
+handle open(const QString& path);
+// Null for a null module as well: no lookup ever falls through to the process's own symbols.
+entry find(handle module, const char* name);
+// True when the platform reports the release as done.
+bool close(handle module);
+
+} // namespace tnw_sso_module
+
+// The two exports use the C calling convention: the caller removes the arguments.
+#ifdef _WIN32
+#define TNW_SSO_CALL __cdecl
+#else
+#define TNW_SSO_CALL
+#endif
+using tnw_is_safe_pc_running_fn = int(TNW_SSO_CALL*)();
+using tnw_get_curr_user_info_fn = int(TNW_SSO_CALL*)(int kind, char* user_id, char* second);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "sso_module.h"
+
+#include <QObject>
+#include <QString>
+
+// Client of the SSO agent's outside library: loads it, asks whether the agent runs and who
+// is signed in, and releases it. Lookups are not cached; every query looks its export up.
+class tnw_selvane_sso : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Uses the library path the agent was built with.
+    explicit tnw_selvane_sso(QObject* parent = nullptr);
+    tnw_selvane_sso(QObject* parent, const QString& library_path);
+    // Does not release the library: the caller calls free_library() once it is done.
+    ~tnw_selvane_sso() override;
+
+    QString library_path() const { return m_library_path; }
+
+    // False, with the info line "<path>  not found", when the library cannot be loaded.
+    bool load_library();
+    // The export's answer unchanged (3: the agent runs); -1 without library or export.
+    int is_safe_pc_running();
+    // Asks the export with (1, user_id_area, second_area) and returns its answer unchanged
+    // (0: the user ID is in user_id_area). Both areas hold tnw_sso_area_size bytes. -1, with
+    // the info line "Get Current User Info Get Proc Address Failed", without the export.
+    int get_curr_user_info(char* second_area, char* user_id_area);
+    // Releases a loaded library once; false, doing nothing, when none is loaded.
+    bool free_library();
+
+private:
+    tnw_sso_module::handle m_module = nullptr;
+    QString m_library_path;
+};
