@@ -1,5 +1,6 @@
 #include "agent_run.h"
 
+#include "signon_flow.h"
 #include "startup.h"
 
 #include <QtGlobal>
@@ -10,6 +11,5 @@ int tnw_run_agent(const QStringList& arguments, const tnw_platform& platform)
     const QString request_path = tnw_request_path(arguments);
     if (!tnw_install_translation(platform))
         return -1;
-    Q_UNUSED(request_path)
-    return 1;
+    return tnw_sign_on(request_path, platform);
 }

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "identity/account_name.h"
+
 #include <QMessageBox>
 #include <QProcess>
 
@@ -25,6 +27,7 @@ tnw_platform tnw_system_platform()
     tnw_platform platform;
     platform.show_box = show_system_box;
     platform.start_detached = start_system_detached;
+    platform.account_name = tnw_account_principal_name;
     platform.sso_library_path = QStringLiteral(TARNWELL_SSO_LIBRARY);
     return platform;
 }

@@ -5,8 +5,8 @@
 
 struct self_signed_identity
 {
-    QSslCertificate certificate;
-    QSslKey key;
+    QSslCertificate certificate = QSslCertificate();
+    QSslKey key = QSslKey();
 };
 
 // A fresh P-256 key and a one-day certificate for "localhost"/127.0.0.1, made in memory at each

@@ -1,7 +1,7 @@
 #include "sign_on_request.h"
 
+#include "crypto/param_cipher.h"
 #include "crypto/param_codec.h"
-#include "crypto/tnw_selvane_openssl.h"
 
 #include <QDateTime>
 #include <QList>
@@ -64,7 +64,7 @@ sign_on_request read_sign_on_request(const QByteArray& target)
                           ciphertext))
         return refused(QStringLiteral("param is not in the agent's Base64 variant"));
     QByteArray plain;
-    if (!tnw_selvane_openssl::decrypt(ciphertext, plain))
+    if (!tnw_param_cipher::decrypt(ciphertext, plain))
         return refused(QStringLiteral("param does not decrypt with the agent's key"));
     return read_fields(plain);
 }
