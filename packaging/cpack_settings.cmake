@@ -8,7 +8,8 @@ set(CPACK_PACKAGE_CONTACT "Tarnwell maintainers <tarnwell@example.invalid>" CACH
 # The NSIS fragments hold quotes, backslashes and $INSTDIR, which must reach cpack unchanged.
 set(CPACK_VERBATIM_VARIABLES TRUE)
 set(CPACK_STRIP_FILES TRUE)
-set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_TARNWELL_DEB_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_SOURCE_DIR}/cpack_generator_options.cmake")
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_SOURCE_DIR}/deb_logs_link.cmake")
 
 if(WIN32)

@@ -22,6 +22,11 @@ cmake --build "$build" -j2 >/dev/null
 rm -f "$build"/tarnwell-*.exe
 (cd "$build" && cpack -G NSIS >"$build/nsis.log" 2>&1) || { cat "$build/nsis.log"; exit 1; }
 ls "$build"/tarnwell-*.exe >/dev/null
+# The installer's tree is the install folder itself: program, translation and logs at its top.
+staged=$(echo "$build"/_CPack_Packages/*/NSIS/tarnwell-*/)
+for path in tarnwell translator/tarnwellv4_selvane_ko.qm logs; do
+    [ -e "$staged/$path" ] || { echo "nsis-compile: the installer lacks $path at its top" >&2; exit 1; }
+done
 # The fragments reach the script unchanged: the open command keeps its quotes and backslashes.
 grep -qxF "WriteRegStr HKLM \"Software\\Classes\\tarnwell\\shell\\open\\command\" \"\" '\"\$INSTDIR\\tarnwell.exe\" \"%1\"'" \
     "$build"/_CPack_Packages/*/NSIS/project.nsi
