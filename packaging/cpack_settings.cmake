@@ -1,0 +1,57 @@
+# Package settings: a Debian package on Linux, an NSIS installer on Windows.
+
+set(CPACK_PACKAGE_NAME "tarnwell")
+set(CPACK_PACKAGE_VENDOR "Tarnwell")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Desktop sign-on agent")
+set(CPACK_PACKAGE_CONTACT "Tarnwell maintainers <tarnwell@example.invalid>" CACHE STRING
+    "Maintainer named in the packages")
+# The NSIS fragments hold quotes, backslashes and $INSTDIR, which must reach cpack unchanged.
+set(CPACK_VERBATIM_VARIABLES TRUE)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_TARNWELL_DEB_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_SOURCE_DIR}/cpack_generator_options.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_SOURCE_DIR}/deb_logs_link.cmake")
+
+if(WIN32)
+    set(CPACK_GENERATOR "NSIS")
+else()
+    set(CPACK_GENERATOR "DEB")
+endif()
+
+# Debian: the file name is tarnwell_<version>_<arch>.deb. Library dependencies come from
+# dpkg-shlibdeps; the maintainer scripts need update-desktop-database and setfacl.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "net")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "desktop-file-utils, acl")
+# The agent's messages are Korean; without one of these fonts they show as empty boxes.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-nanum | fonts-noto-cjk")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Opens the default web browser on the sign-on server's address with an\n"
+    "encrypted, time-stamped parameter naming the signed-in user. Handles\n"
+    "tarnwell: links, so that a link in a web page signs the user on to the\n"
+    "page it names.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_CURRENT_SOURCE_DIR}/linux/postinst"
+    "${CMAKE_CURRENT_SOURCE_DIR}/linux/postrm")
+# The settings file is the administrator's: an upgrade keeps the edited one, and only a purge
+# removes it.
+if(EXISTS "${TARNWELL_SAMPLE_SETTINGS}")
+    set(_conffiles "${CMAKE_CURRENT_BINARY_DIR}/conffiles")
+    file(CONFIGURE OUTPUT "${_conffiles}" CONTENT "${CMAKE_INSTALL_PREFIX}/config/server.ini\n")
+    list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_conffiles}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+# Windows: the link handler and the logs folder's rights are set by the fragments below.
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "Tarnwell")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_PACKAGE_NAME "Tarnwell sign-on agent")
+file(READ "${CMAKE_CURRENT_SOURCE_DIR}/windows/link_handler_install.nsh"
+     CPACK_NSIS_EXTRA_INSTALL_COMMANDS)
+file(READ "${CMAKE_CURRENT_SOURCE_DIR}/windows/link_handler_uninstall.nsh"
+     CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS)
+
+include(CPack)
