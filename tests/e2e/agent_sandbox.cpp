@@ -126,6 +126,11 @@ QProcessEnvironment agent_sandbox::environment(const QString& display) const
     set("KRB5CCNAME", QStringLiteral("FILE:") + path(QStringLiteral("krb5cc")));
     // The build tree's run path is absolute; this makes the copy load the library beside it.
     set("LD_LIBRARY_PATH", path(QStringLiteral("app")));
+    // Later options win, so the suppressions join whatever the caller asked the sanitizer for.
+    QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    if (!sanitizer.isEmpty())
+        sanitizer += QLatin1Char(':');
+    set("ASAN_OPTIONS", sanitizer + QStringLiteral("suppressions=" TNW_E2E_ASAN_SUPPRESSIONS));
     return environment;
 }
 

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 namespace {
