@@ -25,7 +25,8 @@ enum account_source
     no_principal,
     given_principal,
     kerberos_cache,
-    missing_kerberos_cache
+    missing_kerberos_cache,
+    empty_kerberos_cache_file
 };
 
 // One way the identity step can go, and everything the flow is expected to do after it.
@@ -286,6 +287,7 @@ void tst_flow::identity_outcomes_data()
          signed_on_by_account(given_principal, "alice@EXAMPLE.COM", "alice", "alice", "")},
         {"library missing, account without a principal name", no_account_name(no_principal)},
         {"library missing, no Kerberos cache", no_account_name(missing_kerberos_cache)},
+        {"library missing, empty Kerberos cache file", no_account_name(empty_kerberos_cache_file)},
         {"agent answers 0", agent_not_running(sso_library, 0, running_only)},
         {"agent answers 1", agent_not_running(sso_library, 1, running_only)},
         {"agent answers 2", agent_not_running(sso_library, 2, running_only)},
@@ -325,13 +327,17 @@ void tst_flow::identity_outcomes()
             principal = expected.principal;
             return true;
         };
-    } else if (expected.account == kerberos_cache || expected.account == missing_kerberos_cache) {
-        const QString cache = QStringLiteral("FILE:") + m_dir.filePath(QStringLiteral("cc"));
-        QFile::remove(m_dir.filePath(QStringLiteral("cc")));
+    } else if (expected.account != no_principal) {
+        // The real account lookup, over a credential cache file of the test's own.
+        const QString file = m_dir.filePath(QStringLiteral("cc"));
+        const QString cache = QStringLiteral("FILE:") + file;
+        QFile::remove(file);
         if (expected.account == kerberos_cache)
             QCOMPARE(tnw_write_demo_ccache(cache.toUtf8().constData(),
                                            expected.principal.toUtf8().constData()),
                      0);
+        if (expected.account == empty_kerberos_cache_file)
+            QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         qputenv("KRB5CCNAME", cache.toUtf8());
         desktop.account = tnw_account_principal_name;
     }
