@@ -8,6 +8,9 @@ namespace tnw_sso_module {
 
 handle open(const QString& path)
 {
+    // An empty name would give the program's own handle, and every library it links.
+    if (path.isEmpty())
+        return nullptr;
     return dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
 }
 

@@ -22,7 +22,9 @@ bool take_field(const QByteArray& item, const char* name, QString& value)
     const QByteArray prefix = QByteArray(name) + '=';
     if (!item.startsWith(prefix))
         return false;
-    value = QString::fromUtf8(QByteArray::fromPercentEncoding(item.mid(prefix.size())));
+    const QByteArray bytes = QByteArray::fromPercentEncoding(item.mid(prefix.size()));
+    // With its size: the QByteArray overload would stop at an encoded NUL.
+    value = QString::fromUtf8(bytes.constData(), bytes.size());
     return true;
 }
 
@@ -48,7 +50,7 @@ sign_on_request read_fields(const QByteArray& plain)
 sign_on_request read_sign_on_request(const QByteArray& target)
 {
     const int query_at = target.indexOf('?');
-    const QByteArray path = target.left(query_at);
+    const QByteArray path = query_at < 0 ? target : target.left(query_at);
     if (path != "/signin/sso") {
         sign_on_request request;
         request.status = 404;

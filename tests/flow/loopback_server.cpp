@@ -1,0 +1,47 @@
+#include "loopback_server.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTcpSocket>
+
+bool loopback_server::listen()
+{
+    return m_server.listen(QHostAddress(QStringLiteral("127.0.0.1")));
+}
+
+QString loopback_server::base_address() const
+{
+    return QStringLiteral("https://127.0.0.1:%1").arg(port());
+}
+
+bool loopback_server::write_settings(const QString& port)
+{
+    const QDir beside(QCoreApplication::applicationDirPath());
+    if (!beside.mkpath(QStringLiteral("config")))
+        return false;
+    QFile file(beside.filePath(QStringLiteral("config/server.ini")));
+    const QByteArray text = "[server]\nip=127.0.0.1\nport=" + port.toUtf8() +
+                            "\nenable_certificate_verification=false\n";
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+int loopback_server::take_probes()
+{
+    // No event loop runs while the flow probes: the connections wait in the accept queue.
+    int probes = 0;
+    while (m_server.waitForNewConnection(0)) {
+        while (QTcpSocket* probe = m_server.nextPendingConnection()) {
+            ++probes;
+            delete probe;
+        }
+    }
+    return probes;
+}
+
+quint16 closed_loopback_port()
+{
+    QTcpServer server;
+    server.listen(QHostAddress(QStringLiteral("127.0.0.1")));
+    return server.serverPort();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QTcpServer>
+
+// The sign-on server as far as the agent's flow meets it: a loopback listener that only
+// counts the reachability probes, and the config/server.ini beside the test program.
+class loopback_server
+{
+public:
+    bool listen();
+    quint16 port() const { return m_server.serverPort(); }
+    // "https://127.0.0.1:<port>", the base address the agent builds from the settings.
+    QString base_address() const;
+
+    // Points config/server.ini beside the test program at 127.0.0.1 and port (any text).
+    static bool write_settings(const QString& port);
+    bool write_settings() const { return write_settings(QString::number(port())); }
+
+    // How many connections arrived since the last call; they are closed.
+    int take_probes();
+
+private:
+    QTcpServer m_server;
+};
+
+// A loopback port that nothing listens on.
+quint16 closed_loopback_port();

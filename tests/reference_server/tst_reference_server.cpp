@@ -1,0 +1,182 @@
+#include "crypto/param_cipher.h"
+#include "crypto/param_codec.h"
+#include "signon_parameter.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslError>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString agent_parameter(const QString& user, const QString& time, const QString& path)
+{
+    QByteArray cipher;
+    if (!tnw_param_cipher::encrypt(tnw_parameter_string(user, time, path).toUtf8(), cipher))
+        return QString();
+    return tnw_param_encode(cipher);
+}
+
+struct fetched
+{
+    int status = 0;
+    QByteArray body;
+    QList<QSslError::SslError> tls_errors;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+};
+
+} // namespace
+
+// The reference server as its users run it: a program on loopback, asked over HTTPS.
+class tst_reference_server : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void answers_over_https();
+    void once_ends_after_one_sign_on();
+
+private:
+    // Starts the program with the arguments given after --port 0 --port-file; its port.
+    quint16 start(const QStringList& more);
+    fetched fetch(quint16 port, const QByteArray& target);
+    // The next line the program writes to its standard output.
+    QByteArray next_output_line();
+
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QNetworkAccessManager m_network;
+};
+
+void tst_reference_server::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    // A sign-on server never reached through a proxy, whatever the environment says.
+    m_network.setProxy(QNetworkProxy::NoProxy);
+}
+
+void tst_reference_server::cleanup()
+{
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.kill();
+        m_server.waitForFinished(5000);
+    }
+}
+
+quint16 tst_reference_server::start(const QStringList& more)
+{
+    const QString port_file = m_dir.filePath(QStringLiteral("port"));
+    QFile::remove(port_file);
+    m_server.setProgram(QStringLiteral(TARNWELL_REFERENCE_SERVER));
+    m_server.setArguments(QStringList{"--port", "0", "--port-file", port_file} + more);
+    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_server.start();
+    if (!m_server.waitForStarted(10000))
+        return 0;
+    // The port file is written before the program says it listens.
+    const QByteArray listening = next_output_line();
+    QFile file(port_file);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray port = file.readAll();
+    if (listening != "reference server listening on https://127.0.0.1:" + port)
+        return 0;
+    return quint16(port.toUInt());
+}
+
+QByteArray tst_reference_server::next_output_line()
+{
+    while (!m_server.canReadLine()) {
+        if (!m_server.waitForReadyRead(10000))
+            return QByteArray();
+    }
+    return m_server.readLine().trimmed();
+}
+
+fetched tst_reference_server::fetch(quint16 port, const QByteArray& target)
+{
+    QNetworkRequest request(
+        QUrl::fromEncoded("https://127.0.0.1:" + QByteArray::number(port) + target));
+    QNetworkReply* reply = m_network.get(request);
+    fetched result;
+    // The certificate is made at each start and signed by itself: the test takes it as it is,
+    // noting that it was asked to.
+    connect(reply, &QNetworkReply::sslErrors, reply,
+            [reply, &result](const QList<QSslError>& errors) {
+                for (const QSslError& error : errors)
+                    result.tls_errors << error.error();
+                reply->ignoreSslErrors();
+            });
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        finished.wait(20000);
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    result.error = reply->error();
+    reply->deleteLater();
+    return result;
+}
+
+void tst_reference_server::answers_over_https()
+{
+    const quint16 port = start({});
+    QVERIFY(port != 0);
+
+    const QString param =
+        agent_parameter("alice", QStringLiteral("2024-01-31 09:05:07"), QStringLiteral("/x&y"));
+    const fetched good = fetch(port, "/signin/sso?param=" + param.toLatin1());
+    QCOMPARE(good.status, 200);
+    QVERIFY(good.tls_errors.contains(QSslError::SelfSignedCertificate));
+    QVERIFY2(good.body.contains("<dt>userId</dt><dd>alice</dd>"), good.body.constData());
+    QVERIFY2(good.body.contains("<dt>currentTime</dt><dd>2024-01-31 09:05:07</dd>"),
+             good.body.constData());
+    QVERIFY2(good.body.contains("<dt>reqURI</dt><dd>/x&amp;y</dd>"), good.body.constData());
+    QCOMPARE(next_output_line(), QByteArray("sign-on received: userId=\"alice\" "
+                                            "currentTime=\"2024-01-31 09:05:07\" reqURI=\"/x&y\""));
+
+    const fetched bad = fetch(port, "/signin/sso?param=not-base64!");
+    QCOMPARE(bad.status, 400);
+    QVERIFY2(bad.body.contains("<p>param is not in the agent's Base64 variant</p>"),
+             bad.body.constData());
+    QCOMPARE(next_output_line(),
+             QByteArray("sign-on refused (400): param is not in the agent's Base64 variant"));
+
+    const fetched other = fetch(port, "/favicon.ico");
+    QCOMPARE(other.status, 404);
+    QVERIFY(m_server.state() == QProcess::Running);
+}
+
+void tst_reference_server::once_ends_after_one_sign_on()
+{
+    const quint16 port = start({QStringLiteral("--once")});
+    QVERIFY(port != 0);
+
+    // The agent's reachability probe connects and leaves without a byte.
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), port);
+    QVERIFY(probe.waitForConnected(5000));
+    probe.disconnectFromHost();
+    // A page the server does not have is no sign-on either.
+    QCOMPARE(fetch(port, "/").status, 404);
+    QVERIFY(m_server.state() == QProcess::Running);
+
+    const QString param = agent_parameter("bob", QStringLiteral("2024-01-31 21:05:07"), QString());
+    QCOMPARE(fetch(port, "/signin/sso?param=" + param.toLatin1()).status, 200);
+    QCOMPARE(next_output_line(), QByteArray("sign-on received: userId=\"bob\" "
+                                            "currentTime=\"2024-01-31 21:05:07\""));
+    // Reading its last line may already have seen the program end.
+    QVERIFY(m_server.state() == QProcess::NotRunning || m_server.waitForFinished(10000));
+    QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_server.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_reference_server)
+#include "tst_reference_server.moc"
