@@ -1,0 +1,63 @@
+#include "log_platform.h"
+
+#include <QFile>
+#include <QThread>
+
+#include <cerrno>
+#include <pthread.h>
+#include <unistd.h>
+
+namespace quillmark_detail {
+
+namespace {
+
+// gettid() is a system call; a thread's id never changes, except in the child of a fork.
+thread_local qint32 t_thread_id = 0;
+
+void forget_thread_id()
+{
+    t_thread_id = 0;
+}
+
+[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, &forget_thread_id);
+
+} // namespace
+
+qint32 current_thread_id()
+{
+    if (t_thread_id == 0) {
+#ifdef Q_OS_LINUX
+        t_thread_id = static_cast<qint32>(::gettid());
+#else
+        t_thread_id = static_cast<qint32>(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+#endif
+    }
+    return t_thread_id;
+}
+
+void write_line(QFile& file, const std::string& line)
+{
+    // Bytes a caller holding the lock wrote through the QFile itself go first.
+    if (file.bytesToWrite() > 0)
+        file.flush();
+    const int fd = file.handle();
+    if (fd < 0) {
+        file.write(line.data(), static_cast<qint64>(line.size()));
+        file.flush();
+        return;
+    }
+    // The file is open for appending (O_APPEND), so the kernel puts every write at the end.
+    const char* data = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+} // namespace quillmark_detail

@@ -1,0 +1,31 @@
+#include "log_stamp.h"
+
+#include <QDateTime>
+
+namespace quillmark_detail {
+
+void stamp_cache::set_time(qint64 ms)
+{
+    // Floor division, so that instants before the epoch keep a millisecond part of 0..999.
+    qint64 second = ms / 1000;
+    if (ms % 1000 < 0)
+        --second;
+    m_millis = static_cast<int>(ms - second * 1000);
+    if (m_valid && second == m_second)
+        return;
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+    m_prefix = local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:")).toStdString();
+    m_date = local.date();
+    m_second = second;
+    m_valid = true;
+}
+
+void stamp_cache::append_to(std::string& out) const
+{
+    out += m_prefix;
+    out += static_cast<char>('0' + m_millis / 100);
+    out += static_cast<char>('0' + m_millis / 10 % 10);
+    out += static_cast<char>('0' + m_millis % 10);
+}
+
+} // namespace quillmark_detail

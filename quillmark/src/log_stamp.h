@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDate>
+#include <QtGlobal>
+
+#include <string>
+
+namespace quillmark_detail {
+
+// The local time stamp "yyyy-MM-dd hh:mm:ss:zzz" and local date of an instant. Converting to
+// local time reads the time zone (with TZ unset glibc stats /etc/localtime on every conversion),
+// so the text up to the seconds and the date are worked out once per second and reused.
+class stamp_cache
+{
+public:
+    // Moves to the instant ms (milliseconds since the epoch).
+    void set_time(qint64 ms);
+    // Local date of the instant last set.
+    QDate date() const { return m_date; }
+    // Appends the time stamp of the instant last set.
+    void append_to(std::string& out) const;
+
+private:
+    qint64 m_second = 0;
+    int m_millis = 0;
+    bool m_valid = false;
+    std::string m_prefix;
+    QDate m_date;
+};
+
+} // namespace quillmark_detail

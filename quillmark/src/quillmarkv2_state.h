@@ -1,0 +1,18 @@
+#pragma once
+
+#include <quillmark/quillmarkv2.h>
+
+#include "log_stamp.h"
+
+#include <cstddef>
+#include <string>
+
+// Room kept in the line buffer: most lines fit without a reallocation.
+constexpr std::size_t line_reserve = 512;
+
+// What the handler reuses from line to line; touched only with the logger's lock held for writing.
+struct quillmarkv2::line_state
+{
+    quillmark_detail::stamp_cache stamp;
+    std::string line;
+};
