@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QTextCodec>
 
 #include <cstdlib>
 
@@ -25,9 +26,25 @@ quillmarkv2::~quillmarkv2()
     delete m_line_ptr;
 }
 
+namespace {
+
+// The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
+// whatever the handler needs is set up before our clean-up is registered, so that a line written
+// while the process ends still finds it.
+void set_up_what_the_handler_needs()
+{
+    quillmark_detail::stamp_cache stamp;
+    stamp.set_time(quillmark_detail::now_ms());
+    QTextCodec::codecForLocale();
+    QDir(quillmark_detail::log_directory()).exists();
+}
+
+} // namespace
+
 quillmarkv2* quillmarkv2::get_instance()
 {
     if (!m_instance_ptr) {
+        set_up_what_the_handler_needs();
         m_instance_ptr = new quillmarkv2;
         std::atexit(&quillmarkv2::release_at_unload);
     }
