@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-#include <string>
+#include <cstddef>
 
 class QFile;
 
@@ -12,8 +12,8 @@ namespace quillmark_detail {
 // identifier on Windows.
 qint32 current_thread_id();
 
-// Writes line at the end of the open file in one call and returns once it has reached the file.
+// Writes the line at the end of the open file in one call and returns once it has reached the file.
 // Write errors are ignored: a line that cannot be written is lost.
-void write_line(QFile& file, const std::string& line);
+void write_line(QFile& file, const char* line, std::size_t size);
 
 } // namespace quillmark_detail

@@ -35,20 +35,20 @@ qint32 current_thread_id()
     return t_thread_id;
 }
 
-void write_line(QFile& file, const std::string& line)
+void write_line(QFile& file, const char* line, std::size_t size)
 {
     // Bytes a caller holding the lock wrote through the QFile itself go first.
     if (file.bytesToWrite() > 0)
         file.flush();
     const int fd = file.handle();
     if (fd < 0) {
-        file.write(line.data(), static_cast<qint64>(line.size()));
+        file.write(line, static_cast<qint64>(size));
         file.flush();
         return;
     }
     // The file is open for appending (O_APPEND), so the kernel puts every write at the end.
-    const char* data = line.data();
-    std::size_t left = line.size();
+    const char* data = line;
+    std::size_t left = size;
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR)

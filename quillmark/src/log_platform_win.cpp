@@ -11,10 +11,10 @@ qint32 current_thread_id()
     return static_cast<qint32>(::GetCurrentThreadId());
 }
 
-void write_line(QFile& file, const std::string& line)
+void write_line(QFile& file, const char* line, std::size_t size)
 {
     // The file is open in text mode: QIODevice writes each "\n" as CR LF.
-    file.write(line.data(), static_cast<qint64>(line.size()));
+    file.write(line, static_cast<qint64>(size));
     file.flush();
 }
 

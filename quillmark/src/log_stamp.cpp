@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <cstring>
+
 namespace quillmark_detail {
 
 void stamp_cache::set_time(qint64 ms)
@@ -20,12 +22,14 @@ void stamp_cache::set_time(qint64 ms)
     m_valid = true;
 }
 
-void stamp_cache::append_to(std::string& out) const
+char* stamp_cache::write(char* out) const
 {
-    out += m_prefix;
-    out += static_cast<char>('0' + m_millis / 100);
-    out += static_cast<char>('0' + m_millis / 10 % 10);
-    out += static_cast<char>('0' + m_millis % 10);
+    std::memcpy(out, m_prefix.data(), m_prefix.size());
+    out += m_prefix.size();
+    *out++ = static_cast<char>('0' + m_millis / 100);
+    *out++ = static_cast<char>('0' + m_millis / 10 % 10);
+    *out++ = static_cast<char>('0' + m_millis % 10);
+    return out;
 }
 
 } // namespace quillmark_detail

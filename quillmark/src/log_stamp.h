@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QtGlobal>
 
+#include <cstddef>
 #include <string>
 
 namespace quillmark_detail {
@@ -17,8 +18,10 @@ public:
     void set_time(qint64 ms);
     // Local date of the instant last set.
     QDate date() const { return m_date; }
-    // Appends the time stamp of the instant last set.
-    void append_to(std::string& out) const;
+    // Length of the time stamp of the instant last set.
+    std::size_t size() const { return m_prefix.size() + 3; }
+    // Writes that time stamp at out; returns the end.
+    char* write(char* out) const;
 
 private:
     qint64 m_second = 0;

@@ -16,7 +16,7 @@ quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state)
 {
-    m_line_ptr->line.reserve(line_reserve);
+    m_line_ptr->line.room(line_reserve);
 }
 
 quillmarkv2::~quillmarkv2()

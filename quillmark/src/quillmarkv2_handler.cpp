@@ -87,16 +87,14 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
         return;
 
-    std::string& line = m_line_ptr->line;
+    quillmark_detail::line_buffer& line = m_line_ptr->line;
     line.clear();
     if (!quillmark_detail::append_line(line, stamp, quillmark_detail::current_thread_id(), type,
                                        context, message, QTextCodec::codecForLocale()))
         return;
-    quillmark_detail::write_line(*m_file_ptr, line);
-    if (line.capacity() > line_keep) {
-        std::string().swap(line);
-        line.reserve(line_reserve);
-    }
+    quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
+    if (line.capacity() > line_keep)
+        line.shrink(line_reserve);
 }
 
 void quillmarkv2::release_at_unload()

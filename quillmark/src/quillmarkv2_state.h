@@ -2,10 +2,10 @@
 
 #include <quillmark/quillmarkv2.h>
 
+#include "log_buffer.h"
 #include "log_stamp.h"
 
 #include <cstddef>
-#include <string>
 
 // Room kept in the line buffer: most lines fit without a reallocation.
 constexpr std::size_t line_reserve = 512;
@@ -14,5 +14,5 @@ constexpr std::size_t line_reserve = 512;
 struct quillmarkv2::line_state
 {
     quillmark_detail::stamp_cache stamp;
-    std::string line;
+    quillmark_detail::line_buffer line;
 };

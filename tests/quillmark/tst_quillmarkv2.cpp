@@ -140,6 +140,14 @@ void tst_quillmarkv2::line_layout_data()
     QTest::newRow("a function name is read as Latin-1")
         << int(QtWarningMsg) << QByteArray("\xe9t\xe9") << 5 << "x" << true
         << head + "[WARNING]\t\xc3\xa9t\xc3\xa9\t[5]\tx\n";
+    QTest::newRow("a message far longer than the line buffer is written whole")
+        << int(QtWarningMsg) << fn << 8 << QString(100000, QLatin1Char('x')) << true
+        << head + "[WARNING]\tbool tnw::check(int)\t[8]\t" + QByteArray(100000, 'x') + '\n';
+    QTest::newRow("a long non-ASCII message is written whole")
+        << int(QtInfoMsg) << fn << 1 << QString(30000, QChar(0xE9)) << true
+        << head + "[INFO]\t" + QString(30000, QChar(0xE9)).toUtf8() + '\n';
+    QTest::newRow("a short line after long ones")
+        << int(QtInfoMsg) << fn << 1 << "short" << true << head + "[INFO]\tshort\n";
     QTest::newRow("an unpaired surrogate is written as a question mark")
         << int(QtInfoMsg) << fn << 1 << (QStringLiteral("a") + QChar(0xD800)) << true
         << head + "[INFO]\ta?\n";
