@@ -1,6 +1,7 @@
 // Log line cost: ns per line of quillmark's message handler against one write(2) per line and a
-// comparison logger flushing every line, 1 and 2 threads, cases interleaved within each run,
-// median of the runs. Every file is checked afterwards: exact line count, every line whole.
+// comparison logger flushing every line, 1 and 2 threads, the sinks taking turns in blocks of
+// lines within each run, median of the runs. Every file is checked afterwards: exact line count,
+// every line whole.
 //
 // quillmark_bench [--lines N] [--runs R]      (defaults: 500000 lines, 5 runs)
 //
@@ -20,6 +21,9 @@
 #include <thread>
 
 namespace {
+
+// Lines a sink writes before the next sink takes its turn.
+constexpr long block_lines = 10000;
 
 struct options
 {
@@ -43,7 +47,7 @@ bool parse_options(const QStringList& args, options* out)
     return out->lines > 0 && out->runs > 0;
 }
 
-// Wall time of lines lines split over threads threads, from a common start, in ns per line.
+// Wall time in ns of lines lines split over threads threads, from a common start.
 double time_lines(line_sink& sink, int threads, long lines)
 {
     std::atomic<bool> go{false};
@@ -61,8 +65,7 @@ double time_lines(line_sink& sink, int threads, long lines)
     for (std::thread& worker : workers)
         worker.join();
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    return static_cast<double>(std::chrono::nanoseconds(elapsed).count()) /
-           static_cast<double>(lines);
+    return static_cast<double>(std::chrono::nanoseconds(elapsed).count());
 }
 
 // Number of whole lines in the sink's files, or -1 when one is torn or foreign.
@@ -94,6 +97,44 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// One run at one thread count: every sink writes lines lines, in blocks taken in turn, so that a
+// change of the machine's load during the run weighs on every sink alike. Adds each sink's ns per
+// line to samples. Returns 0, or the exit code of a failure.
+int measure_run(const std::vector<std::unique_ptr<line_sink>>& sinks, int threads, long lines,
+                int run, const QString& work_dir, QMap<QString, std::vector<double>>& samples)
+{
+    for (const std::unique_ptr<line_sink>& sink : sinks) {
+        if (!sink->open(work_dir)) {
+            std::fprintf(stderr, "%s: cannot open its file\n", qPrintable(sink->name()));
+            return 2;
+        }
+    }
+    const std::size_t n = sinks.size();
+    std::vector<double> elapsed(n, 0.0);
+    const long blocks = std::max(1L, lines / block_lines);
+    for (long b = 0; b < blocks; ++b) {
+        const long share = lines / blocks + (b < lines % blocks ? 1 : 0);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t i = (k + static_cast<std::size_t>(b + run)) % n;
+            elapsed[i] += time_lines(*sinks[i], threads, share);
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        line_sink& sink = *sinks[i];
+        sink.close();
+        const long whole = count_whole_lines(sink);
+        if (whole != lines) {
+            std::fprintf(stderr, "%s, %d threads: %ld whole lines of %ld\n",
+                         qPrintable(sink.name()), threads, whole, lines);
+            return 1;
+        }
+        samples[sink.name()].push_back(elapsed[i] / static_cast<double>(lines));
+        for (const QString& file : sink.files())
+            QFile::remove(file);
+    }
+    return 0;
+}
+
 bool report_goal(const char* what, double ratio, double limit)
 {
     const bool met = ratio <= limit;
@@ -123,28 +164,10 @@ int main(int argc, char** argv)
                 qEnvironmentVariableIsSet("TZ") ? "set" : "unset");
     for (int run = 0; run < opt.runs; ++run) {
         for (int t = 0; t < 2; ++t) {
-            // Each run starts with another sink, so that order favours no column.
-            for (std::size_t k = 0; k < sinks.size(); ++k) {
-                const std::unique_ptr<line_sink>& sink =
-                    sinks[(k + static_cast<std::size_t>(run)) % sinks.size()];
-                if (!sink->open(work_dir)) {
-                    std::fprintf(stderr, "%s: cannot open its file\n", qPrintable(sink->name()));
-                    return 2;
-                }
-                const double ns = time_lines(*sink, thread_counts[t], opt.lines);
-                sink->close();
-                const long whole = count_whole_lines(*sink);
-                if (whole != opt.lines) {
-                    std::fprintf(stderr, "%s, %d threads: %ld whole lines of %ld\n",
-                                 qPrintable(sink->name()), thread_counts[t], whole, opt.lines);
-                    return 1;
-                }
-                samples[t][sink->name()].push_back(ns);
-                // Dropped at once, so that no dirty pages of it wait to be written back while
-                // the next sink runs.
-                for (const QString& file : sink->files())
-                    QFile::remove(file);
-            }
+            const int failed =
+                measure_run(sinks, thread_counts[t], opt.lines, run, work_dir, samples[t]);
+            if (failed)
+                return failed;
         }
         std::fprintf(stderr, "run %d of %d done\n", run + 1, opt.runs);
     }

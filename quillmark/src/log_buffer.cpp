@@ -2,19 +2,17 @@
 
 namespace quillmark_detail {
 
-char* line_buffer::room(std::size_t n)
+char* line_buffer::grow(std::size_t n)
 {
-    if (m_capacity - m_size < n) {
-        const std::size_t wanted = m_size + n;
-        std::size_t grown = m_capacity ? m_capacity : 256;
-        while (grown < wanted)
-            grown *= 2;
-        std::unique_ptr<char[]> bigger(new char[grown]);
-        if (m_size)
-            std::memcpy(bigger.get(), m_data.get(), m_size);
-        m_data = std::move(bigger);
-        m_capacity = grown;
-    }
+    const std::size_t wanted = m_size + n;
+    std::size_t grown = m_capacity ? m_capacity : 256;
+    while (grown < wanted)
+        grown *= 2;
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    if (m_size)
+        std::memcpy(bigger.get(), m_data.get(), m_size);
+    m_data = std::move(bigger);
+    m_capacity = grown;
     return m_data.get() + m_size;
 }
 

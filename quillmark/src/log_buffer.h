@@ -17,7 +17,7 @@ public:
     void clear() { m_size = 0; }
 
     // Room for at least n more bytes after the current end; write them, then call commit.
-    char* room(std::size_t n);
+    char* room(std::size_t n) { return m_capacity - m_size >= n ? m_data.get() + m_size : grow(n); }
     // Ends the content at end, a pointer into the room.
     void commit(const char* end) { m_size = static_cast<std::size_t>(end - m_data.get()); }
     void append(const char* bytes, std::size_t n)
@@ -29,6 +29,8 @@ public:
     void shrink(std::size_t keep);
 
 private:
+    char* grow(std::size_t n);
+
     std::unique_ptr<char[]> m_data;
     std::size_t m_size = 0;
     std::size_t m_capacity = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log_tls.h"
+
 #include <QReadWriteLock>
 
 #if defined(__SANITIZE_THREAD__)
@@ -19,7 +21,7 @@ namespace quillmark_detail {
 // Set while this thread holds the logger's lock. A Qt message emitted meanwhile on the same
 // thread (the file layer warns, say) reaches the handler, which must drop it: waiting for the
 // non-recursive lock this thread holds would hang it for good.
-inline thread_local bool t_lock_held = false;
+inline thread_local bool t_lock_held QUILLMARK_FAST_TLS = false;
 
 // Holds a lock for writing, or for reading, and marks the thread while it does.
 class held_lock

@@ -1,5 +1,7 @@
 #include "log_platform.h"
 
+#include "log_tls.h"
+
 #include <QFile>
 #include <QThread>
 
@@ -12,7 +14,7 @@ namespace quillmark_detail {
 namespace {
 
 // gettid() is a system call; a thread's id never changes, except in the child of a fork.
-thread_local qint32 t_thread_id = 0;
+thread_local qint32 t_thread_id QUILLMARK_FAST_TLS = 0;
 
 void forget_thread_id()
 {

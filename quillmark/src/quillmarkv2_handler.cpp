@@ -4,6 +4,7 @@
 #include "log_line.h"
 #include "log_lock.h"
 #include "log_platform.h"
+#include "log_tls.h"
 #include "quillmarkv2_state.h"
 
 #include <QFile>
@@ -21,6 +22,25 @@ std::atomic<bool> g_torn_down{false};
 std::atomic<int> g_active{0};
 
 constexpr std::size_t line_keep = 64 * 1024;
+
+// The emitting thread's number as text, worked out again only when the id changes (a new thread
+// reusing this storage never does; the child of a fork does).
+struct thread_label
+{
+    qint32 id = 0;
+    quillmark_detail::decimal_text text{};
+};
+thread_local thread_label t_thread QUILLMARK_FAST_TLS;
+
+const quillmark_detail::decimal_text& thread_text()
+{
+    const qint32 id = quillmark_detail::current_thread_id();
+    if (id != t_thread.id) {
+        t_thread.id = id;
+        t_thread.text = quillmark_detail::to_decimal(id);
+    }
+    return t_thread.text;
+}
 constexpr auto teardown_patience = std::chrono::seconds(2);
 
 class handler_scope
@@ -89,8 +109,8 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
 
     quillmark_detail::line_buffer& line = m_line_ptr->line;
     line.clear();
-    if (!quillmark_detail::append_line(line, stamp, quillmark_detail::current_thread_id(), type,
-                                       context, message, QTextCodec::codecForLocale()))
+    if (!quillmark_detail::append_line(line, stamp, thread_text(), type, context, message,
+                                       QTextCodec::codecForLocale()))
         return;
     quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
     if (line.capacity() > line_keep)

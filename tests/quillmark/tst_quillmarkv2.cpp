@@ -119,6 +119,9 @@ void tst_quillmarkv2::line_layout_data()
     QTest::newRow("a warning without context has an empty function and line 0")
         << int(QtWarningMsg) << QByteArray() << 0 << "no context" << false
         << head + "[WARNING]\t\t[0]\tno context\n";
+    QTest::newRow("a line number below zero keeps its sign")
+        << int(QtWarningMsg) << fn << -2147483647 - 1 << "odd context" << true
+        << head + "[WARNING]\tbool tnw::check(int)\t[-2147483648]\todd context\n";
     QTest::newRow("a critical line names its function and line")
         << int(QtCriticalMsg) << fn << 7 << "broken" << false
         << head + "[CRITICAL]\tbool tnw::check(int)\t[7]\tbroken\n";
