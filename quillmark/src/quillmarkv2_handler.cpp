@@ -41,6 +41,7 @@ const quillmark_detail::decimal_text& thread_text()
     }
     return t_thread.text;
 }
+
 // Long enough for a line being written; short enough not to hold up an exit for long where the
 // system has already stopped the other threads (Windows ends them before unloading libraries).
 constexpr auto teardown_patience = std::chrono::milliseconds(500);
