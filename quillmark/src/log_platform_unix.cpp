@@ -39,9 +39,6 @@ qint32 current_thread_id()
 
 void write_line(QFile& file, const char* line, std::size_t size)
 {
-    // Bytes a caller holding the lock wrote through the QFile itself go first.
-    if (file.bytesToWrite() > 0)
-        file.flush();
     const int fd = file.handle();
     if (fd < 0) {
         file.write(line, static_cast<qint64>(size));

@@ -6,7 +6,7 @@
 
 namespace quillmark_detail {
 
-void stamp_cache::set_time(qint64 ms)
+bool stamp_cache::set_time(qint64 ms)
 {
     // Floor division, so that instants before the epoch keep a millisecond part of 0..999.
     qint64 second = ms / 1000;
@@ -14,12 +14,13 @@ void stamp_cache::set_time(qint64 ms)
         --second;
     m_millis = static_cast<int>(ms - second * 1000);
     if (m_valid && second == m_second)
-        return;
+        return false;
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
     m_prefix = local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:")).toStdString();
     m_date = local.date();
     m_second = second;
     m_valid = true;
+    return true;
 }
 
 char* stamp_cache::write(char* out) const

@@ -14,8 +14,9 @@ namespace quillmark_detail {
 class stamp_cache
 {
 public:
-    // Moves to the instant ms (milliseconds since the epoch).
-    void set_time(qint64 ms);
+    // Moves to the instant ms (milliseconds since the epoch); true when that is another second
+    // than before, so that the text up to the seconds has been worked out afresh.
+    bool set_time(qint64 ms);
     // Local date of the instant last set.
     QDate date() const { return m_date; }
     // Length of the time stamp of the instant last set.

@@ -93,7 +93,7 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
     const handler_scope scope;
     if (g_torn_down.load())
         return;
-    quillmarkv2* log = get_instance();
+    quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
     const quillmark_detail::held_lock held(log->m_lock, quillmark_detail::held_lock::mode::write);
     log->write_message(type, context, message);
 }
@@ -104,7 +104,8 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     // The time is read under the lock, so the lines of a file follow their time stamps, and the
     // day switch happens here too, so no writer ever sees a file being replaced.
     quillmark_detail::stamp_cache& stamp = m_line_ptr->stamp;
-    stamp.set_time(quillmark_detail::now_ms());
+    if (stamp.set_time(quillmark_detail::now_ms()) || !m_line_ptr->codec)
+        m_line_ptr->codec = QTextCodec::codecForLocale();
     if (m_file_date != stamp.date())
         open_file_unlocked(stamp.date());
     if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
@@ -113,7 +114,7 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     quillmark_detail::line_buffer& line = m_line_ptr->line;
     line.clear();
     if (!quillmark_detail::append_line(line, stamp, thread_text(), type, context, message,
-                                       QTextCodec::codecForLocale()))
+                                       m_line_ptr->codec))
         return;
     quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
     if (line.capacity() > line_keep)

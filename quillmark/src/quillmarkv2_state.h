@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+class QTextCodec;
+
 // Room kept in the line buffer: most lines fit without a reallocation.
 constexpr std::size_t line_reserve = 512;
 
@@ -15,4 +17,6 @@ struct quillmarkv2::line_state
 {
     quillmark_detail::stamp_cache stamp;
     quillmark_detail::line_buffer line;
+    // The locale's codec, looked up again with each new second rather than on every line.
+    QTextCodec* codec = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "log_test_support.h"
 
 #include <QFile>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <sys/wait.h>
@@ -57,6 +58,7 @@ private slots:
     void second_start_the_same_day_appends();
     void no_file_data();
     void no_file();
+    void locale_codec_other_than_utf8();
     void message_from_inside_the_handler_is_dropped();
     void destroy_then_same_day_and_next_day();
     void singleton_life();
@@ -297,6 +299,25 @@ void tst_quillmarkv2::no_file()
     QVERIFY(log()->get_file_object() != nullptr);
     QCOMPARE(read_all(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 00:00:00.001"), "next day"));
+}
+
+void tst_quillmarkv2::locale_codec_other_than_utf8()
+{
+    // The handler looks the codec up again with each new second, so the change shows from the
+    // next second on.
+    QTextCodec* const utf8 = QTextCodec::codecForLocale();
+    log()->initialize(true);
+    qInfo("before");
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    set_now(QStringLiteral("2031-05-06 07:08:10.000"));
+    qInfo().noquote() << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f\x65 \xe2\x82\xac");
+    QTextCodec::setCodecForLocale(utf8);
+    set_now(QStringLiteral("2031-05-06 07:08:11.000"));
+    qInfo().noquote() << QString::fromUtf8("\xc3\xbc");
+    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+             info_line(QStringLiteral("2031-05-06 07:08:09.045"), "before") +
+                 info_line(QStringLiteral("2031-05-06 07:08:10.000"), "Gr\xfc\xdf\x65 ?") +
+                 info_line(QStringLiteral("2031-05-06 07:08:11.000"), "\xc3\xbc"));
 }
 
 void tst_quillmarkv2::message_from_inside_the_handler_is_dropped()

@@ -30,8 +30,9 @@ public:
     void initialize(bool debug);
     // False until initialize().
     bool is_debug();
-    // A caller writing to the file itself holds this lock for writing, as the handler does, and
-    // emits no Qt message meanwhile: the handler would wait for the lock for ever.
+    // A caller writing to the file itself holds this lock for writing, as the handler does,
+    // flushes what it wrote before letting go, and emits no Qt message meanwhile: the handler
+    // would wait for the lock for ever.
     QReadWriteLock* get_lock();
     // The open file, or null (before initialize, after destroy, after a failed open).
     QFile* get_file_object();
