@@ -96,11 +96,11 @@ bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal
                        const level& lvl, const QMessageLogContext& context, const QString& message)
 {
     const char* function = lvl.with_place && context.function ? context.function : "";
-    const std::size_t function_size = std::strlen(function);
+    const std::size_t function_size = lvl.with_place ? std::strlen(function) : 0;
     if (!is_ascii(function, function_size))
         return false;
     const auto message_size = static_cast<std::size_t>(message.size());
-    char* p = out.room(stamp.size() + 1 + sizeof thread.digits + 1 + sizeof lvl.tag +
+    char* p = out.room(stamp_cache::max_size + 1 + sizeof thread.digits + 1 + sizeof lvl.tag +
                        function_size + 2 + sizeof thread.digits + 2 + message_size + 1);
     p = stamp.write(p);
     *p++ = '\t';
@@ -128,11 +128,11 @@ void append_encoded_line(line_buffer& out, const stamp_cache& stamp, const decim
                          const level& lvl, const QMessageLogContext& context,
                          const QString& message, QTextCodec* codec)
 {
-    QByteArray head(static_cast<int>(stamp.size()), Qt::Uninitialized);
-    stamp.write(head.data());
-    QString text = QString::fromLatin1(head) + QLatin1Char('\t') +
-                   QLatin1String(thread.digits, static_cast<int>(thread.size)) + QLatin1Char('\t') +
-                   QLatin1String(lvl.tag, static_cast<int>(lvl.size));
+    char head[stamp_cache::max_size];
+    const char* head_end = stamp.write(head);
+    QString text = QString::fromLatin1(head, static_cast<int>(head_end - head)) +
+                   QLatin1Char('\t') + QLatin1String(thread.digits, static_cast<int>(thread.size)) +
+                   QLatin1Char('\t') + QLatin1String(lvl.tag, static_cast<int>(lvl.size));
     if (lvl.with_place) {
         text += QLatin1String(context.function) + QLatin1String("\t[") +
                 QString::number(context.line) + QLatin1String("]\t");

@@ -23,6 +23,11 @@ namespace quillmark_detail {
 // non-recursive lock this thread holds would hang it for good.
 inline thread_local bool t_lock_held QUILLMARK_FAST_TLS = false;
 
+// Takes the lock for writing. A line holds it for about one write(2), a few microseconds, so a
+// writer that finds it taken tries again for a little while before it sleeps: that is cheaper
+// than being put to sleep and woken for every line when threads log at once.
+void lock_for_write(QReadWriteLock& lock);
+
 // Holds a lock for writing, or for reading, and marks the thread while it does.
 class held_lock
 {
@@ -36,7 +41,7 @@ public:
     held_lock(QReadWriteLock& lock, mode how) : m_lock(lock)
     {
         if (how == mode::write)
-            m_lock.lockForWrite();
+            lock_for_write(m_lock);
         else
             m_lock.lockForRead();
 #ifdef QUILLMARK_TSAN

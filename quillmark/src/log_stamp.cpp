@@ -2,31 +2,26 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cstring>
 
 namespace quillmark_detail {
 
-bool stamp_cache::set_time(qint64 ms)
+void stamp_cache::move_to_second(qint64 second)
 {
-    // Floor division, so that instants before the epoch keep a millisecond part of 0..999.
-    qint64 second = ms / 1000;
-    if (ms % 1000 < 0)
-        --second;
-    m_millis = static_cast<int>(ms - second * 1000);
-    if (m_valid && second == m_second)
-        return false;
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
-    m_prefix = local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:")).toStdString();
+    const QByteArray prefix = local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:")).toLatin1();
+    m_prefix_size = std::min(static_cast<std::size_t>(prefix.size()), sizeof m_prefix);
+    std::memcpy(m_prefix, prefix.constData(), m_prefix_size);
     m_date = local.date();
     m_second = second;
     m_valid = true;
-    return true;
 }
 
 char* stamp_cache::write(char* out) const
 {
-    std::memcpy(out, m_prefix.data(), m_prefix.size());
-    out += m_prefix.size();
+    std::memcpy(out, m_prefix, sizeof m_prefix);
+    out += m_prefix_size;
     *out++ = static_cast<char>('0' + m_millis / 100);
     *out++ = static_cast<char>('0' + m_millis / 10 % 10);
     *out++ = static_cast<char>('0' + m_millis % 10);

@@ -92,9 +92,10 @@ void tst_quillmark_stamp::local_stamps()
         QDateTime utc = QDateTime::fromString(instants.at(i), Qt::ISODateWithMs);
         utc.setTimeSpec(Qt::UTC);
         cache.set_time(utc.toMSecsSinceEpoch());
-        QByteArray text(static_cast<int>(cache.size()), '\0');
-        QCOMPARE(cache.write(text.data()), text.data() + text.size());
-        QCOMPARE(QString::fromLatin1(text), stamps.at(i));
+        char text[quillmark_detail::stamp_cache::max_size];
+        const char* end = cache.write(text);
+        QCOMPARE(static_cast<std::size_t>(end - text), cache.size());
+        QCOMPARE(QString::fromLatin1(text, static_cast<int>(end - text)), stamps.at(i));
         QCOMPARE(cache.date(), QDate::fromString(stamps.at(i).left(10), Qt::ISODate));
     }
 }
