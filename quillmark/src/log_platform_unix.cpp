@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quillmark_detail {
@@ -22,6 +23,17 @@ void forget_thread_id()
 }
 
 [[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, &forget_thread_id);
+
+// The write system call without the C library's cancellation point: a thread cancelled there
+// would never give the logger's lock back. (It is also a little shorter.)
+ssize_t raw_write(int fd, const char* data, std::size_t size)
+{
+#ifdef Q_OS_LINUX
+    return ::syscall(SYS_write, fd, data, size);
+#else
+    return ::write(fd, data, size);
+#endif
+}
 
 } // namespace
 
@@ -49,7 +61,7 @@ void write_line(QFile& file, const char* line, std::size_t size)
     const char* data = line;
     std::size_t left = size;
     while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
+        const ssize_t written = raw_write(fd, data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
