@@ -7,38 +7,63 @@
 #include <QReadWriteLock>
 
 class QFile;
+class QMessageLogContext;
 
 // Process-wide logger: after get_instance() and initialize(), every Qt message of the process
 // becomes one line of the day's file "<program dir>/logs/<yyyy-MM-dd>_tarnwell.log".
+//
+// The handler takes the write lock for each line and checks the date under it, so a file switch
+// never races a writer. set_file_object(), check_compare_date() and destroy() take the lock
+// themselves: do not call them while holding get_lock().
 class QUILLMARK_EXPORT quillmarkv2 : public QObject
 {
     Q_OBJECT
 
 public:
+    // Creates the logger on first use; it is released when the library is unloaded.
     static quillmarkv2* get_instance();
+    // Hands the logger to deleteLater(); a later get_instance() creates a fresh one.
     static void exit_instance();
 
     // Opens today's file and installs the message handler; debug messages are kept only
-    // when debug is true.
+    // when debug is true. Calling it again reopens the current day's file.
     void initialize(bool debug);
+    // False until initialize().
     bool is_debug();
-    // A caller writing to the file itself holds this lock for writing, as the handler does.
+    // A caller writing to the file itself holds this lock for writing, as the handler does,
+    // flushes what it wrote before letting go, and emits no Qt message meanwhile: the handler
+    // would wait for the lock for ever.
     QReadWriteLock* get_lock();
+    // The open file, or null (before initialize, after destroy, after a failed open).
     QFile* get_file_object();
-    // Chooses and opens the file for the current date; takes the write lock itself.
+    // Chooses and opens the file for the current date.
     void set_file_object();
+    // True while the chosen file is the current date's.
     bool check_compare_date();
     // Closes and releases the file; lines of the same day are dropped afterwards.
     void destroy();
 
 private:
+    struct line_state;
+
     quillmarkv2();
     ~quillmarkv2() override;
+
+    static void message_handler(QtMsgType type, const QMessageLogContext& context,
+                                const QString& message);
+    static void release_at_unload();
+
+    // Callers hold m_lock for writing.
+    void write_message(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    void open_file_unlocked(const QDate& day);
+    void release_file_unlocked();
 
     bool m_debug = false;
     QReadWriteLock m_lock{QReadWriteLock::NonRecursive};
     QDate m_file_date;
     QFile* m_file_ptr = nullptr;
+    // Time stamp cache and line buffer, guarded by m_lock.
+    line_state* m_line_ptr = nullptr;
 
     static quillmarkv2* m_instance_ptr;
 };

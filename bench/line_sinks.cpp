@@ -1,0 +1,158 @@
+#include "line_sinks.h"
+
+#include <quillmark/quillmarkv2.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifdef QUILLMARK_BENCH_SPDLOG
+#include <spdlog/logger.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#endif
+
+namespace {
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// "yyyy-MM-dd hh:mm:ss:zzz\t<thread>\t[INFO]\t<message>", the layout of quillmark's info lines.
+bool handler_layout(const char* begin, const char* end)
+{
+    static const char stamp[] = "dddd-dd-dd dd:dd:dd:ddd\t";
+    const std::size_t stamp_size = sizeof stamp - 1;
+    if (static_cast<std::size_t>(end - begin) < stamp_size)
+        return false;
+    for (std::size_t i = 0; i < stamp_size; ++i) {
+        if (stamp[i] == 'd' ? !is_digit(begin[i]) : begin[i] != stamp[i])
+            return false;
+    }
+    const char* p = begin + stamp_size;
+    const char* digits = p;
+    while (p < end && is_digit(*p))
+        ++p;
+    static const char tail[] = "\t[INFO]\t" BENCH_MESSAGE;
+    const std::size_t tail_size = sizeof tail - 1;
+    return p > digits && static_cast<std::size_t>(end - p) == tail_size &&
+           std::memcmp(p, tail, tail_size) == 0;
+}
+
+// The floor: a line formatted once, written with one write(2) per line to an O_APPEND file,
+// no lock, nothing else.
+class floor_sink : public line_sink
+{
+public:
+    QString name() const override { return floor_name; }
+    bool open(const QString& work_dir) override
+    {
+        m_path = work_dir + QStringLiteral("/floor.log");
+        m_fd = ::open(QFile::encodeName(m_path).constData(),
+                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        m_line = QByteArray("2031-05-06 07:08:09:045\t") + QByteArray::number(::gettid()) +
+                 "\t[INFO]\t" BENCH_MESSAGE "\n";
+        return m_fd >= 0;
+    }
+    void write_lines(long count) override
+    {
+        for (long i = 0; i < count; ++i) {
+            if (::write(m_fd, m_line.constData(), static_cast<std::size_t>(m_line.size())) < 0)
+                return;
+        }
+    }
+    void close() override { ::close(m_fd); }
+    QStringList files() const override { return {m_path}; }
+
+private:
+    QString m_path;
+    QByteArray m_line;
+    int m_fd = -1;
+};
+
+#ifdef QUILLMARK_BENCH_SPDLOG
+// The comparison logger: its thread-safe basic file sink, flushed after every line, with the
+// same line layout.
+class spdlog_sink : public line_sink
+{
+public:
+    QString name() const override { return spdlog_name; }
+    bool open(const QString& work_dir) override
+    {
+        m_path = work_dir + QStringLiteral("/spdlog.log");
+        auto file = std::make_shared<spdlog::sinks::basic_file_sink_mt>(
+            QFile::encodeName(m_path).toStdString(), true);
+        m_logger = std::make_shared<spdlog::logger>("bench", std::move(file));
+        m_logger->set_pattern("%Y-%m-%d %H:%M:%S:%e\t%t\t[INFO]\t%v");
+        m_logger->flush_on(spdlog::level::trace);
+        return true;
+    }
+    void write_lines(long count) override
+    {
+        for (long i = 0; i < count; ++i)
+            m_logger->info(BENCH_MESSAGE);
+    }
+    void close() override { m_logger.reset(); }
+    QStringList files() const override { return {m_path}; }
+
+private:
+    QString m_path;
+    std::shared_ptr<spdlog::logger> m_logger;
+};
+#endif
+
+// quillmark's Qt message handler: qInfo into the day's file beside the program.
+class handler_sink : public line_sink
+{
+public:
+    handler_sink() { quillmarkv2::get_instance()->initialize(true); }
+    QString name() const override { return handler_name; }
+    bool open(const QString&) override
+    {
+        for (const QString& file : files())
+            QFile::remove(file);
+        quillmarkv2::get_instance()->set_file_object();
+        return quillmarkv2::get_instance()->get_file_object() != nullptr;
+    }
+    void write_lines(long count) override
+    {
+        for (long i = 0; i < count; ++i)
+            qInfo(BENCH_MESSAGE);
+    }
+    void close() override { quillmarkv2::get_instance()->destroy(); }
+    QStringList files() const override
+    {
+        const QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
+        QStringList paths;
+        for (const QString& name : logs.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files))
+            paths << logs.filePath(name);
+        return paths;
+    }
+};
+
+// The printf-style export INFO goes here once the library exports it: a sink whose
+// write_lines calls INFO(BENCH_MESSAGE), whose files() are the same day files, and whose
+// line_ok checks that export's own layout. Add it to make_sinks() and give main() its goal
+// (at most 1.0x the comparison logger).
+
+} // namespace
+
+bool line_sink::line_ok(const char* begin, const char* end) const
+{
+    return handler_layout(begin, end);
+}
+
+std::vector<std::unique_ptr<line_sink>> make_sinks()
+{
+    std::vector<std::unique_ptr<line_sink>> sinks;
+    sinks.push_back(std::make_unique<floor_sink>());
+#ifdef QUILLMARK_BENCH_SPDLOG
+    sinks.push_back(std::make_unique<spdlog_sink>());
+#endif
+    sinks.push_back(std::make_unique<handler_sink>());
+    return sinks;
+}
