@@ -1,9 +1,9 @@
 #include "platform.h"
 
 #include "identity/account_name.h"
+#include "start_detached.h"
 
 #include <QMessageBox>
-#include <QProcess>
 
 namespace {
 
@@ -15,18 +15,13 @@ void show_system_box(tnw_box_kind kind, const QString& title, const QString& tex
         QMessageBox::information(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-bool start_system_detached(const QString& program, const QStringList& arguments)
-{
-    return QProcess::startDetached(program, arguments);
-}
-
 } // namespace
 
 tnw_platform tnw_system_platform()
 {
     tnw_platform platform;
     platform.show_box = show_system_box;
-    platform.start_detached = start_system_detached;
+    platform.start_detached = tnw_start_detached;
     platform.account_name = tnw_account_principal_name;
     platform.sso_library_path = QStringLiteral(TARNWELL_SSO_LIBRARY);
     return platform;

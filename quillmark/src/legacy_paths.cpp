@@ -16,8 +16,8 @@ namespace quillmark_detail {
 
 namespace {
 
-constexpr QLatin1String date_format("yyyy-MM-dd");
-constexpr QLatin1String file_suffix("_tarnwell.log");
+const QLatin1String date_format("yyyy-MM-dd");
+const QLatin1String file_suffix("_tarnwell.log");
 
 // Where the running program lies, found without an application object (which would only warn).
 QString executable_directory()
