@@ -1,5 +1,6 @@
 #include "line_sinks.h"
 
+#include <quillmark/quillmark_log.h>
 #include <quillmark/quillmarkv2.h>
 
 #include <QCoreApplication>
@@ -22,25 +23,44 @@ bool is_digit(char c)
     return c >= '0' && c <= '9';
 }
 
-// "yyyy-MM-dd hh:mm:ss:zzz\t<thread>\t[INFO]\t<message>", the layout of quillmark's info lines.
-bool handler_layout(const char* begin, const char* end)
+// "yyyy-MM-dd hh:mm:ss:zzz<before><thread><after><message>": before and after are what the
+// layout puts around the thread number.
+bool stamped_layout(const char* begin, const char* end, const char* before, const char* after)
 {
-    static const char stamp[] = "dddd-dd-dd dd:dd:dd:ddd\t";
+    static const char stamp[] = "dddd-dd-dd dd:dd:dd:ddd";
     const std::size_t stamp_size = sizeof stamp - 1;
-    if (static_cast<std::size_t>(end - begin) < stamp_size)
+    const std::size_t before_size = std::strlen(before);
+    if (static_cast<std::size_t>(end - begin) < stamp_size + before_size)
         return false;
     for (std::size_t i = 0; i < stamp_size; ++i) {
         if (stamp[i] == 'd' ? !is_digit(begin[i]) : begin[i] != stamp[i])
             return false;
     }
-    const char* p = begin + stamp_size;
+    if (std::memcmp(begin + stamp_size, before, before_size) != 0)
+        return false;
+    const char* p = begin + stamp_size + before_size;
     const char* digits = p;
     while (p < end && is_digit(*p))
         ++p;
-    static const char tail[] = "\t[INFO]\t" BENCH_MESSAGE;
-    const std::size_t tail_size = sizeof tail - 1;
-    return p > digits && static_cast<std::size_t>(end - p) == tail_size &&
-           std::memcmp(p, tail, tail_size) == 0;
+    const QByteArray tail = QByteArray(after) + BENCH_MESSAGE;
+    return p > digits && end - p == tail.size() &&
+           std::memcmp(p, tail.constData(), tail.size()) == 0;
+}
+
+// The layout of quillmark's handler lines (and of the floor and the comparison logger).
+bool handler_layout(const char* begin, const char* end)
+{
+    return stamped_layout(begin, end, "\t", "\t[INFO]\t");
+}
+
+// The day files beside the program, which both the handler and the exports write.
+QStringList day_files()
+{
+    const QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
+    QStringList paths;
+    for (const QString& name : logs.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files))
+        paths << logs.filePath(name);
+    return paths;
 }
 
 // The floor: a line formatted once, written with one write(2) per line to an O_APPEND file,
@@ -124,20 +144,43 @@ public:
             qInfo(BENCH_MESSAGE);
     }
     void close() override { quillmarkv2::get_instance()->destroy(); }
-    QStringList files() const override
-    {
-        const QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
-        QStringList paths;
-        for (const QString& name : logs.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files))
-            paths << logs.filePath(name);
-        return paths;
-    }
+    QStringList files() const override { return day_files(); }
 };
 
-// The printf-style export INFO goes here once the library exports it: a sink whose
-// write_lines calls INFO(BENCH_MESSAGE), whose files() are the same day files, and whose
-// line_ok checks that export's own layout. Add it to make_sinks() and give main() its goal
-// (at most 1.0x the comparison logger).
+// The printf-style export INFO. Its logger is made on first use and keeps the day file open
+// (O_APPEND) for the rest of the process, so the file is emptied in place between turns, never
+// removed: a removed file would take the following lines with it.
+class exports_sink : public line_sink
+{
+public:
+    QString name() const override { return exports_name; }
+    bool open(const QString&) override
+    {
+        empty_files();
+        // DEBUG is off: this makes the logger, and opens its file, without writing a line.
+        DEBUG("bench");
+        return !files().isEmpty();
+    }
+    void write_lines(long count) override
+    {
+        for (long i = 0; i < count; ++i)
+            INFO(BENCH_MESSAGE);
+    }
+    void close() override {}
+    QStringList files() const override { return day_files(); }
+    void discard() override { empty_files(); }
+    bool line_ok(const char* begin, const char* end) const override
+    {
+        return stamped_layout(begin, end, "    ", " [INFO] ");
+    }
+
+private:
+    void empty_files() const
+    {
+        for (const QString& file : files())
+            QFile::resize(file, 0);
+    }
+};
 
 } // namespace
 
@@ -146,13 +189,22 @@ bool line_sink::line_ok(const char* begin, const char* end) const
     return handler_layout(begin, end);
 }
 
-std::vector<std::unique_ptr<line_sink>> make_sinks()
+void line_sink::discard()
+{
+    for (const QString& file : files())
+        QFile::remove(file);
+}
+
+std::vector<std::unique_ptr<line_sink>> make_sinks(sink_set set)
 {
     std::vector<std::unique_ptr<line_sink>> sinks;
     sinks.push_back(std::make_unique<floor_sink>());
 #ifdef QUILLMARK_BENCH_SPDLOG
     sinks.push_back(std::make_unique<spdlog_sink>());
 #endif
-    sinks.push_back(std::make_unique<handler_sink>());
+    if (set == sink_set::exports)
+        sinks.push_back(std::make_unique<exports_sink>());
+    else
+        sinks.push_back(std::make_unique<handler_sink>());
     return sinks;
 }

@@ -23,15 +23,26 @@ public:
     virtual void close() = 0;
     // The files to check afterwards.
     virtual QStringList files() const = 0;
+    // Empties the disk once the files are checked; removes them unless a sink says otherwise.
+    virtual void discard();
     // Whether [begin, end) (without its line feed) is one whole line of this sink.
     virtual bool line_ok(const char* begin, const char* end) const;
 };
 
-// In column order: the write(2) floor, the comparison logger when built with it, quillmark's
-// message handler.
-std::vector<std::unique_ptr<line_sink>> make_sinks();
+// The columns a process measures. The handler and the exports write the same day file, so they
+// never share a process: their lines would mix.
+enum class sink_set
+{
+    handler,
+    exports,
+};
+
+// In column order: the write(2) floor, the comparison logger when built with it, then quillmark's
+// message handler or its printf-style export INFO.
+std::vector<std::unique_ptr<line_sink>> make_sinks(sink_set set);
 
 // Column names the goals are stated against.
 inline const QString floor_name = QStringLiteral("floor");
 inline const QString spdlog_name = QStringLiteral("spdlog");
 inline const QString handler_name = QStringLiteral("handler");
+inline const QString exports_name = QStringLiteral("INFO");
