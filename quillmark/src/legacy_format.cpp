@@ -70,17 +70,23 @@ const second_text& cached_second(qint64 ms)
 
 } // namespace
 
-QString legacy_timestamp(qint64 ms)
+std::size_t legacy_timestamp_text(qint64 ms, char* out)
 {
+    static_assert(legacy_timestamp_room >= sizeof(second_text::text) + 4, "room for the stamp");
     const second_text& cache = cached_second(ms);
     const int millis = int(ms - cache.second * 1000);
-    char text[sizeof cache.text + 4];
-    std::memcpy(text, cache.text, size_t(cache.length));
-    text[cache.length] = ':';
-    text[cache.length + 1] = char('0' + millis / 100);
-    text[cache.length + 2] = char('0' + millis / 10 % 10);
-    text[cache.length + 3] = char('0' + millis % 10);
-    return QString::fromLatin1(text, cache.length + 4);
+    std::memcpy(out, cache.text, size_t(cache.length));
+    out[cache.length] = ':';
+    out[cache.length + 1] = char('0' + millis / 100);
+    out[cache.length + 2] = char('0' + millis / 10 % 10);
+    out[cache.length + 3] = char('0' + millis % 10);
+    return size_t(cache.length) + 4;
+}
+
+QString legacy_timestamp(qint64 ms)
+{
+    char text[legacy_timestamp_room];
+    return QString::fromLatin1(text, int(legacy_timestamp_text(ms, text)));
 }
 
 QDate legacy_local_date(qint64 ms)
@@ -98,6 +104,11 @@ quint64 legacy_thread_number()
 #else
     return quint64(reinterpret_cast<quintptr>(QThread::currentThreadId()));
 #endif
+}
+
+QString legacy_message(const char* format, va_list args)
+{
+    return QString::vasprintf(QString::fromLocal8Bit(format).toUtf8().constData(), args);
 }
 
 QString legacy_line(const QString& timestamp, quint64 thread, QLatin1String level,

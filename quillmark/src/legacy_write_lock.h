@@ -1,38 +1,27 @@
 #pragma once
 
+#include "log_lock.h"
+
 #include <QReadWriteLock>
-
-#if defined(__SANITIZE_THREAD__)
-#define QUILLMARK_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QUILLMARK_THREAD_SANITIZER 1
-#endif
-#endif
-
-#ifdef QUILLMARK_THREAD_SANITIZER
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#endif
 
 namespace quillmark_detail {
 
-// Holds a QReadWriteLock for writing. Qt's lock lives in an uninstrumented library, so under
-// ThreadSanitizer the hand-over is announced explicitly; otherwise this is a QWriteLocker.
+// Holds a QReadWriteLock for writing, waiting for it as the handler does. Qt's lock lives in an
+// uninstrumented library, so under ThreadSanitizer the hand-over is announced explicitly.
 class legacy_write_lock
 {
 public:
     explicit legacy_write_lock(QReadWriteLock* lock_ptr) : m_lock_ptr(lock_ptr)
     {
-        m_lock_ptr->lockForWrite();
-#ifdef QUILLMARK_THREAD_SANITIZER
+        lock_for_write(*m_lock_ptr);
+#ifdef QUILLMARK_TSAN
         __tsan_acquire(m_lock_ptr);
 #endif
     }
 
     ~legacy_write_lock()
     {
-#ifdef QUILLMARK_THREAD_SANITIZER
+#ifdef QUILLMARK_TSAN
         __tsan_release(m_lock_ptr);
 #endif
         m_lock_ptr->unlock();

@@ -4,6 +4,7 @@
 #include "legacy_paths.h"
 #include "legacy_write_lock.h"
 #include "log_clock.h"
+#include "log_platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,17 +77,22 @@ bool quillmark::start_retention_timer()
 
 void quillmark::write_log(QString line)
 {
+    const QByteArray bytes = with_line_ends(line);
+    write_log_bytes(bytes.constData(), std::size_t(bytes.size()));
+}
+
+void quillmark::write_log_bytes(const char* bytes, std::size_t size)
+{
     if (t_writing)
         return;
     t_writing = true;
-    const QByteArray bytes = with_line_ends(line);
     {
         quillmark_detail::legacy_write_lock locker(&m_lock);
         const QDate today = quillmark_detail::legacy_local_date(quillmark_detail::now_ms());
         if (today != m_file_date)
             open_file_for(today);
         if (m_file.isOpen())
-            m_file.write(bytes);
+            quillmark_detail::write_line(m_file, bytes, size);
     }
     t_writing = false;
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cstddef>
 
 // The first-generation logger behind the printf-style exports: owns the day's log file, writes
 // finished lines into it, follows the date, and once an hour removes daily files that have not
@@ -28,6 +29,8 @@ public:
     // Appends line and a line end to the file of the current date; a line that cannot be
     // written is dropped.
     void write_log(QString line);
+    // Appends bytes, a whole line in the local encoding with its line end, the same way.
+    void write_log_bytes(const char* bytes, std::size_t size);
 
     bool debug_mode() const;
     void set_debug_mode(bool on);

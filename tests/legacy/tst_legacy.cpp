@@ -193,6 +193,8 @@ void tst_legacy::export_lines_data()
     row("a doubled percent sign becomes one", [] { SUC("100%% done"); }, {"[SUC] 100% done"});
     row("UTF-8 text of a string argument is kept", [] { INFO("user %s", "김철수"); },
         {"[INFO] user 김철수"});
+    row("text that is not UTF-8 is written with replacement characters",
+        [] { INFO("bad %s", "\xFF!"); }, {"[INFO] bad \uFFFD!"});
     row("a line break in the message is written as it is", [] { INFO("first\nsecond"); },
         {"[INFO] first", "second"});
     row("calls keep their order",

@@ -1,0 +1,244 @@
+#include "legacy_message.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTextCodec>
+
+#include <cstring>
+#include <type_traits>
+
+namespace quillmark_detail {
+
+namespace {
+
+constexpr int utf8_mib = 106;
+
+// Noncharacters and the byte order mark are valid UTF-8 that decoders may still drop or
+// replace; such text takes the general way, which is the reference.
+bool is_doubtful(char32_t code)
+{
+    return code == 0xFEFF || (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+}
+
+// The length of the UTF-8 sequence at p (p < end), or 0 when it is not one to pass through.
+std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
+{
+    const unsigned lead = *p;
+    std::size_t extra = 0;
+    char32_t code = 0;
+    char32_t least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        extra = 1;
+        code = lead & 0x1F;
+        least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2;
+        code = lead & 0x0F;
+        least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3;
+        code = lead & 0x07;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (static_cast<std::size_t>(end - p) <= extra)
+        return 0;
+    for (std::size_t i = 1; i <= extra; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    if (code < least || code > 0x10FFFF || surrogate || is_doubtful(code))
+        return 0;
+    return extra + 1;
+}
+
+bool passes(const char* begin, const char* end, passthrough rule)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* stop = reinterpret_cast<const unsigned char*>(end);
+    while (p < stop) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        const std::size_t n = rule == passthrough::utf8 ? sequence_length(p, stop) : 0;
+        if (n == 0)
+            return false;
+        p += n;
+    }
+    return true;
+}
+
+bool append_text(fixed_buffer& out, const char* begin, const char* end)
+{
+#ifdef Q_OS_WIN
+    for (const char* p = begin; p < end; ++p) {
+        const bool ok = *p == '\n' ? out.append("\r\n", 2) : out.append(p, 1);
+        if (!ok)
+            return false;
+    }
+    return true;
+#else
+    return out.append(begin, static_cast<std::size_t>(end - begin));
+#endif
+}
+
+bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
+{
+    return passes(begin, end, rule) && append_text(out, begin, end);
+}
+
+template <typename T> bool append_number(fixed_buffer& out, T value, unsigned base, bool capitals)
+{
+    char text[24]; // 64 bits in decimal with a sign, or in hexadecimal
+    bool negative = false;
+    if constexpr (std::is_signed_v<T>)
+        negative = value < 0;
+    const auto magnitude = negative ? 0 - static_cast<unsigned long long>(value)
+                                    : static_cast<unsigned long long>(value);
+    const char* end = write_number(text, magnitude, negative, base, capitals);
+    return out.append(text, static_cast<std::size_t>(end - text));
+}
+
+bool append_signed(fixed_buffer& out, int longs, va_list& args)
+{
+    switch (longs) {
+    case 0:
+        return append_number(out, va_arg(args, int), 10u, false);
+    case 1:
+        return append_number(out, va_arg(args, long), 10u, false);
+    default:
+        return append_number(out, va_arg(args, long long), 10u, false);
+    }
+}
+
+bool append_unsigned(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
+{
+    const unsigned base = conversion == 'u' ? 10 : 16;
+    const bool capitals = conversion == 'X';
+    if (size_type)
+        return append_number(out, va_arg(args, std::size_t), base, capitals);
+    switch (longs) {
+    case 0:
+        return append_number(out, va_arg(args, unsigned), base, capitals);
+    case 1:
+        return append_number(out, va_arg(args, unsigned long), base, capitals);
+    default:
+        return append_number(out, va_arg(args, unsigned long long), base, capitals);
+    }
+}
+
+bool append_string(fixed_buffer& out, va_list& args, passthrough rule)
+{
+    const char* text = va_arg(args, const char*);
+    return text && append_checked(out, text, text + std::strlen(text), rule);
+}
+
+// One conversion, p just after its '%'; moves p past it.
+bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthrough rule)
+{
+    if (*p == '%') {
+        ++p;
+        return out.append("%", 1);
+    }
+    int longs = 0;
+    bool size_type = false;
+    if (*p == 'z') {
+        size_type = true;
+        ++p;
+    } else {
+        while (*p == 'l' && longs < 2) {
+            ++longs;
+            ++p;
+        }
+    }
+    const char conversion = *p++;
+    switch (conversion) {
+    case 's':
+        return longs == 0 && !size_type && append_string(out, args, rule);
+    case 'd':
+    case 'i':
+        return !size_type && append_signed(out, longs, args);
+    case 'u':
+    case 'x':
+    case 'X':
+        return append_unsigned(out, conversion, longs, size_type, args);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
+                   bool capitals)
+{
+    // Not std::to_chars: its digit tables are unique symbols, which keep a library that uses
+    // them from ever being unloaded.
+    const char* digits = capitals ? "0123456789ABCDEF" : "0123456789abcdef";
+    char reversed[64];
+    std::size_t n = 0;
+    do {
+        reversed[n++] = digits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    if (negative)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = reversed[--n];
+    return out;
+}
+
+bool fixed_buffer::append(const char* bytes, std::size_t n)
+{
+    char* p = room(n);
+    if (!p)
+        return false;
+    if (n)
+        std::memcpy(p, bytes, n);
+    m_size += n;
+    return true;
+}
+
+passthrough passthrough_for(QTextCodec* codec)
+{
+    if (!codec)
+        return passthrough::none;
+    if (codec->mibEnum() == utf8_mib)
+        return passthrough::utf8;
+    QByteArray ascii;
+    for (int c = 1; c < 0x80; ++c)
+        ascii.append(static_cast<char>(c));
+    const QString text = QString::fromLatin1(ascii);
+    const bool kept = codec->fromUnicode(text) == ascii && codec->toUnicode(ascii) == text;
+    return kept ? passthrough::ascii : passthrough::none;
+}
+
+bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule)
+{
+    if (rule == passthrough::none)
+        return false;
+    // A va_list parameter may be a pointer in disguise; a local copy can be passed on by reference.
+    va_list rest;
+    va_copy(rest, args);
+    bool ok = true;
+    const char* p = format;
+    for (;;) {
+        const char* percent = std::strchr(p, '%');
+        const char* chunk_end = percent ? percent : p + std::strlen(p);
+        ok = append_checked(out, p, chunk_end, rule);
+        if (!ok || !percent)
+            break;
+        p = percent + 1;
+        ok = append_conversion(out, p, rest, rule);
+        if (!ok)
+            break;
+    }
+    va_end(rest);
+    return ok;
+}
+
+} // namespace quillmark_detail

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+class QTextCodec;
+
+namespace quillmark_detail {
+
+// Which texts come out of the local encoding exactly as they went in: valid UTF-8 when the
+// encoding is UTF-8, ASCII when it is another encoding that keeps ASCII as it is, none otherwise.
+enum class passthrough
+{
+    none,
+    ascii,
+    utf8
+};
+passthrough passthrough_for(QTextCodec* codec);
+
+// Bytes gathered in storage the caller provides (on its stack, say); nothing is allocated.
+class fixed_buffer
+{
+public:
+    fixed_buffer(char* storage, std::size_t capacity) : m_data(storage), m_capacity(capacity) {}
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+    // False, appending nothing, when the bytes do not fit.
+    bool append(const char* bytes, std::size_t n);
+    // Room for n more bytes, or null; write them, then call commit with the end.
+    char* room(std::size_t n) { return m_capacity - m_size >= n ? m_data + m_size : nullptr; }
+    void commit(const char* end) { m_size = static_cast<std::size_t>(end - m_data); }
+
+private:
+    char* m_data;
+    std::size_t m_capacity;
+    std::size_t m_size = 0;
+};
+
+// Writes magnitude in base (10 or 16) at out, led by '-' when negative; returns the end. out
+// needs room for 65 bytes in the worst case (base 2), 24 for bases 10 and 16.
+char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
+                   bool capitals);
+
+// Appends the expansion of format with args, in the bytes of the local encoding, when the
+// format holds no conversions but "%%", "%s", "%d" and "%i" (optionally with "l" or "ll"), and
+// "%u", "%x" and "%X" (optionally with "l", "ll" or "z"), no text argument is null, the format
+// and every text pass through unchanged under rule, and all of it fits in out. The result is then
+// byte for byte what the general expansion gives, without building any string. Where the line
+// end is two bytes, so is every line feed of the message. Returns false otherwise, with out
+// partly filled: the caller then expands the line the general way. args is read through a copy.
+bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule);
+
+} // namespace quillmark_detail
