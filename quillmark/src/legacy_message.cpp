@@ -194,11 +194,10 @@ char* write_number(char* out, unsigned long long magnitude, bool negative, unsig
 
 bool fixed_buffer::append(const char* bytes, std::size_t n)
 {
-    char* p = room(n);
-    if (!p)
+    if (m_capacity - m_size < n)
         return false;
     if (n)
-        std::memcpy(p, bytes, n);
+        std::memcpy(m_data + m_size, bytes, n);
     m_size += n;
     return true;
 }

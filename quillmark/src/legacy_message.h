@@ -26,9 +26,6 @@ public:
     std::size_t size() const { return m_size; }
     // False, appending nothing, when the bytes do not fit.
     bool append(const char* bytes, std::size_t n);
-    // Room for n more bytes, or null; write them, then call commit with the end.
-    char* room(std::size_t n) { return m_capacity - m_size >= n ? m_data + m_size : nullptr; }
-    void commit(const char* end) { m_size = static_cast<std::size_t>(end - m_data); }
 
 private:
     char* m_data;

@@ -71,9 +71,10 @@ bool write_simple_line(QLatin1String level, const char* format, va_list args)
     char stamp[quillmark_detail::legacy_timestamp_room];
     line.append(stamp, quillmark_detail::legacy_timestamp_text(quillmark_detail::now_ms(), stamp));
     line.append("    ", 4);
-    char* number = line.room(24);
-    line.commit(quillmark_detail::write_number(number, quillmark_detail::legacy_thread_number(),
-                                               false, 10, false));
+    char number[24];
+    const char* number_end = quillmark_detail::write_number(
+        number, quillmark_detail::legacy_thread_number(), false, 10, false);
+    line.append(number, std::size_t(number_end - number));
     line.append(" [", 2);
     line.append(level.data(), std::size_t(level.size()));
     line.append("] ", 2);
