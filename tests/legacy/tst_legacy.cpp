@@ -1,4 +1,5 @@
 #include "legacy_format.h"
+#include "legacy_test_support.h"
 #include "log_clock.h"
 #include "log_paths.h"
 #include "quillmark.h"
@@ -25,6 +26,8 @@
 
 using log_call = std::function<void()>;
 Q_DECLARE_METATYPE(log_call)
+
+using legacy_test::file_lines;
 
 namespace {
 
@@ -53,17 +56,6 @@ QString log_dir()
 QString day_file(const QDate& day)
 {
     return quillmark_detail::log_file_path(day);
-}
-
-QStringList file_lines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.endsWith('\n'))
-        text.chop(1);
-    return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
 QByteArray file_bytes(const QString& path)

@@ -1,3 +1,5 @@
+#include "legacy_test_support.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -5,23 +7,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using legacy_test::file_lines;
+
 namespace {
 
 const QRegularExpression export_line(QStringLiteral(
     "^(\\d{4}-\\d{2}-\\d{2}) \\d{2}:\\d{2}:\\d{2}:\\d{3}    (\\d+) (\\[[A-Z]+\\] .*)$"));
 
 const QString handler_mark = QStringLiteral("handler: ");
-
-QStringList file_lines(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.endsWith('\n'))
-        text.chop(1);
-    return text.isEmpty() ? QStringList() : text.split('\n');
-}
 
 } // namespace
 
