@@ -1,5 +1,7 @@
 #include "legacy_message.h"
 
+#include "log_digits.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTextCodec>
@@ -172,25 +174,6 @@ bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthr
 }
 
 } // namespace
-
-char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
-                   bool capitals)
-{
-    // Not std::to_chars: its digit tables are unique symbols, which keep a library that uses
-    // them from ever being unloaded.
-    const char* digits = capitals ? "0123456789ABCDEF" : "0123456789abcdef";
-    char reversed[64];
-    std::size_t n = 0;
-    do {
-        reversed[n++] = digits[magnitude % base];
-        magnitude /= base;
-    } while (magnitude != 0);
-    if (negative)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = reversed[--n];
-    return out;
-}
 
 bool fixed_buffer::append(const char* bytes, std::size_t n)
 {

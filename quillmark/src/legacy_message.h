@@ -33,11 +33,6 @@ private:
     std::size_t m_size = 0;
 };
 
-// Writes magnitude in base (10 or 16) at out, led by '-' when negative; returns the end. out
-// needs room for 65 bytes in the worst case (base 2), 24 for bases 10 and 16.
-char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
-                   bool capitals);
-
 // Appends the expansion of format with args, in the bytes of the local encoding, when the
 // format holds no conversions but "%%", "%s", "%d" and "%i" (optionally with "l" or "ll"), and
 // "%u", "%x" and "%X" (optionally with "l", "ll" or "z"), no text argument is null, the format

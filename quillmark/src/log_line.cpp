@@ -1,6 +1,7 @@
 #include "log_line.h"
 
 #include "log_buffer.h"
+#include "log_digits.h"
 #include "log_stamp.h"
 
 #include <QString>
@@ -154,18 +155,10 @@ void append_encoded_line(line_buffer& out, const stamp_cache& stamp, const decim
 decimal_text to_decimal(qint32 value)
 {
     decimal_text text{};
-    char reversed[sizeof text.digits];
-    std::size_t n = 0;
-    quint32 magnitude = value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
-    do {
-        reversed[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0)
-        reversed[n++] = '-';
-    for (std::size_t i = 0; i < n; ++i)
-        text.digits[i] = reversed[n - 1 - i];
-    text.size = n;
+    const auto magnitude =
+        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
+    const char* end = write_number(text.digits, magnitude, value < 0, 10, false);
+    text.size = static_cast<std::size_t>(end - text.digits);
     return text;
 }
 

@@ -3,6 +3,7 @@
 #include "legacy_format.h"
 #include "legacy_message.h"
 #include "log_clock.h"
+#include "log_digits.h"
 #include "quillmark.h"
 
 #include <QString>
