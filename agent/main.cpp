@@ -1,5 +1,5 @@
 #include "agent_run.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <quillmark/quillmarkv2.h>
 

@@ -138,7 +138,7 @@ expected_contents() {
         echo "$prefix/tarnwell"
         echo "$prefix/translator/tarnwellv4_selvane_ko.qm"
         echo "$entry"
-        if [ -f "$src/config/server.ini" ]; then echo "$prefix/config/server.ini"; fi
+        if [ -f "$src/agent/server/server.ini" ]; then echo "$prefix/config/server.ini"; fi
     } | LC_ALL=C sort
 }
 
@@ -155,7 +155,7 @@ check_package_file() {
     control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
     grep -qx './postinst' <<<"$control" || fail "no postinst"
     grep -qx './postrm' <<<"$control" || fail "no postrm"
-    if [ -f "$src/config/server.ini" ]; then
+    if [ -f "$src/agent/server/server.ini" ]; then
         [ "$(dpkg-deb -I "$deb" conffiles)" = "$prefix/config/server.ini" ] ||
             fail "server.ini is not the one conffile"
     fi
@@ -269,10 +269,9 @@ EOF
 # the default https handler. The tarnwell: scheme is left to the package's registration.
 prepare_agent_user() {
     local home="$work/home-$uid_agent" other="$work/home-$uid_other"
-    local krb5_flags
-    read -r -a krb5_flags <<<"$(pkg-config --cflags --libs krb5)"
-    cc -o "$work/bin/make_ccache" "$src/packaging/tests/make_ccache.c" "${krb5_flags[@]}" ||
-        fail "cannot build make_ccache"
+    # The build's own cache writer, copied where the agent's user can run it.
+    install -m 755 "$build/tools/tarnwell-demo-ccache" "$work/bin/make_ccache" ||
+        fail "no tarnwell-demo-ccache in $build/tools"
     cat >"$work/bin/record-browser" <<EOF
 #!/bin/sh
 printf '%s\t%s\n' "\$#" "\$*" >>"$home/browser.calls"
@@ -428,7 +427,7 @@ check_leftovers() {
 remove_package() {
     local allowed=""
     dpkg -L tarnwell >"$work/package-paths"
-    if [ ! -f "$src/config/server.ini" ]; then
+    if [ ! -f "$src/agent/server/server.ini" ]; then
         rm -f "$prefix/config/server.ini" # the test's own file, not the package's
         rmdir "$prefix/config"
     else

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "browser/browser_command.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "start_detached.h"
+#include "platform/start_detached.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>
