@@ -108,7 +108,8 @@ int tnw_sign_on(const QString& request_path, const tnw_platform& platform)
     }
     qDebug() << encoded;
 
-    const QString address = auth.get_url(QString()) + QStringLiteral("/signin/sso?param=") + encoded;
+    const QString address =
+        auth.get_url(QString()) + QStringLiteral("/signin/sso?param=") + encoded;
     qInfo() << "full path : " << address;
     run_browser(address, auth.get_server_ip(), auth.m_server_port, platform);
     return 1;

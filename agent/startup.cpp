@@ -16,7 +16,8 @@ QString tnw_request_path(const QStringList& arguments)
 
 QString tnw_translator_directory()
 {
-    return QCoreApplication::applicationDirPath() + QDir::separator() + QStringLiteral("translator");
+    return QCoreApplication::applicationDirPath() + QDir::separator() +
+           QStringLiteral("translator");
 }
 
 QString tnw_translation_file()

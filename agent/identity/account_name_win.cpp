@@ -2,6 +2,7 @@
 
 #define SECURITY_WIN32
 #include <windows.h>
+// security.h needs the Windows types declared first.
 #include <security.h>
 
 bool tnw_account_principal_name(QString& principal)

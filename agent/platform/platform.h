@@ -5,7 +5,11 @@
 
 #include <functional>
 
-enum class tnw_box_kind { information, warning };
+enum class tnw_box_kind
+{
+    information,
+    warning
+};
 
 // Everything the agent asks of the desktop it runs on. The program uses
 // tnw_system_platform(); tests hand in fakes to drive the whole flow in-process.

@@ -82,7 +82,8 @@ void tst_startup::request_path_data()
     QTest::newRow("second occurrence inside the path becomes https too")
         << QStringList{prog, "tarnwell://host/docs/TARNWELL/x"} << "/docs/https/x";
     QTest::newRow("percent-escapes are decoded")
-        << QStringList{prog, "tarnwell://host/a%20b/%ED%95%9C%26c"} << QString::fromUtf8("/a b/한&c");
+        << QStringList{prog, "tarnwell://host/a%20b/%ED%95%9C%26c"}
+        << QString::fromUtf8("/a b/한&c");
     QTest::newRow("non-ASCII argument stays intact")
         << QStringList{prog, QString::fromUtf8("tarnwell://host/문서/ü")}
         << QString::fromUtf8("/문서/ü");
@@ -117,8 +118,10 @@ void tst_startup::missing_translation_data()
     QTest::addColumn<QByteArray>("file_content");
     QTest::addColumn<QString>("expected_text");
 
-    QTest::newRow("no translator directory") << false << QByteArray() << "Translator directory not found.";
-    QTest::newRow("directory without the file") << true << QByteArray() << "Translator file not found.";
+    QTest::newRow("no translator directory")
+        << false << QByteArray() << "Translator directory not found.";
+    QTest::newRow("directory without the file")
+        << true << QByteArray() << "Translator file not found.";
     QTest::newRow("file that is no translation")
         << true << QByteArray("not a translation file") << "Translator file not found.";
 }

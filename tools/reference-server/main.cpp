@@ -39,7 +39,8 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet("port-file")) {
         QFile file(parser.value("port-file"));
-        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray::number(server.serverPort())) < 0) {
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QByteArray::number(server.serverPort())) < 0) {
             err << "reference server: cannot write " << file.fileName() << Qt::endl;
             return 1;
         }

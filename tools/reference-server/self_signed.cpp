@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename T, void (*free_fn)(T*)>
-struct ossl_deleter
+template <typename T, void (*free_fn)(T*)> struct ossl_deleter
 {
     void operator()(T* p) const { free_fn(p); }
 };
@@ -65,8 +64,8 @@ self_signed_identity make_self_signed_identity()
     const bio_ptr cert_pem(BIO_new(BIO_s_mem()));
     const bio_ptr key_pem(BIO_new(BIO_s_mem()));
     if (!cert_pem || !key_pem || PEM_write_bio_X509(cert_pem.get(), cert.get()) != 1 ||
-        PEM_write_bio_PrivateKey(key_pem.get(), key.get(), nullptr, nullptr, 0, nullptr,
-                                 nullptr) != 1)
+        PEM_write_bio_PrivateKey(key_pem.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) !=
+            1)
         return self_signed_identity{};
     return {QSslCertificate(bio_bytes(cert_pem.get()), QSsl::Pem),
             QSslKey(bio_bytes(key_pem.get()), QSsl::Ec, QSsl::Pem)};

@@ -37,8 +37,10 @@ sign_on_request read_fields(const QByteArray& plain)
     if (!take_field(items.at(0), "userId", request.user_id) ||
         !take_field(items.at(1), "currentTime", request.current_time) ||
         (items.size() == 3 && !take_field(items.at(2), "reqURI", request.req_uri)))
-        return refused(QStringLiteral("the parameter's fields are not userId, currentTime, reqURI"));
-    if (!QDateTime::fromString(request.current_time, QStringLiteral("yyyy-MM-dd hh:mm:ss")).isValid())
+        return refused(
+            QStringLiteral("the parameter's fields are not userId, currentTime, reqURI"));
+    if (!QDateTime::fromString(request.current_time, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+             .isValid())
         return refused(QStringLiteral("currentTime is not a time stamp"));
     request.has_req_uri = items.size() == 3;
     request.status = 200;
@@ -57,7 +59,8 @@ sign_on_request read_sign_on_request(const QByteArray& target)
         request.error = QStringLiteral("no such page");
         return request;
     }
-    const QUrlQuery query(QString::fromLatin1(query_at < 0 ? QByteArray() : target.mid(query_at + 1)));
+    const QUrlQuery query(
+        QString::fromLatin1(query_at < 0 ? QByteArray() : target.mid(query_at + 1)));
     if (!query.hasQueryItem(QStringLiteral("param")))
         return refused(QStringLiteral("the request has no param"));
 

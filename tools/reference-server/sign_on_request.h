@@ -6,8 +6,8 @@
 // What the sign-on server reads out of one request target.
 struct sign_on_request
 {
-    int status = 400;      // 200, 400 (bad parameter) or 404 (other path)
-    QString error;         // why a request was refused
+    int status = 400; // 200, 400 (bad parameter) or 404 (other path)
+    QString error;    // why a request was refused
     QString user_id;
     QString current_time;
     QString req_uri;

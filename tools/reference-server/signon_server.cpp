@@ -33,9 +33,12 @@ QByteArray page_for(const sign_on_request& request)
 QByteArray status_line(int status)
 {
     switch (status) {
-    case 200: return "HTTP/1.1 200 OK";
-    case 404: return "HTTP/1.1 404 Not Found";
-    default: return "HTTP/1.1 400 Bad Request";
+    case 200:
+        return "HTTP/1.1 200 OK";
+    case 404:
+        return "HTTP/1.1 404 Not Found";
+    default:
+        return "HTTP/1.1 400 Bad Request";
     }
 }
 
@@ -57,8 +60,7 @@ void report(const sign_on_request& request)
 
 signon_server::signon_server(self_signed_identity identity, bool once, QObject* parent)
     : QTcpServer(parent), m_identity(std::move(identity)), m_once(once)
-{
-}
+{}
 
 void signon_server::incomingConnection(qintptr descriptor)
 {
