@@ -105,6 +105,8 @@ private slots:
 private:
     xdg_sandbox m_sandbox;
     QTcpServer m_server;
+    // Listens on ::1 where the machine has it, for the hosts that would reach it.
+    QTcpServer m_server6;
 };
 
 void tst_run_browser::initTestCase()
@@ -119,26 +121,42 @@ void tst_run_browser::initTestCase()
     QVERIFY(command.has_value());
     QCOMPARE(command->program, m_sandbox.recorder_path());
     QVERIFY(m_server.listen(QHostAddress::LocalHost));
+    m_server6.listen(QHostAddress::LocalHostIPv6);
 }
 
 void tst_run_browser::unreachable_server_gives_the_connect_box_data()
 {
+    QTest::addColumn<QString>("host");
     QTest::addColumn<quint32>("port");
+    const QString loopback = QStringLiteral("127.0.0.1");
     const quint32 listening = m_server.serverPort();
-    QTest::newRow("a closed port") << quint32{closed_port()};
-    QTest::newRow("port 0") << quint32{0};
-    QTest::newRow("port 70000") << quint32{70000};
-    QTest::newRow("port 4294967295") << quint32{4294967295u};
+    const quint32 listening6 = m_server6.serverPort();
+    QTest::newRow("a closed port") << loopback << quint32{closed_port()};
+    QTest::newRow("port 0") << loopback << quint32{0};
+    QTest::newRow("port 70000") << loopback << quint32{70000};
+    QTest::newRow("port 4294967295") << loopback << quint32{4294967295u};
     // Cut to 16 bits, these would reach the listening server.
-    QTest::newRow("the listening port plus 65536") << listening + 65536u;
-    QTest::newRow("the listening port plus 65535 times 65536") << listening + 65535u * 65536u;
+    QTest::newRow("the listening port plus 65536") << loopback << listening + 65536u;
+    QTest::newRow("the listening port plus 65535 times 65536")
+        << loopback << listening + 65535u * 65536u;
+    // Hosts that a probe would find on a loopback listener while the browser, reading the
+    // address, goes elsewhere or nowhere.
+    QTest::newRow("a zone that names another host")
+        << QStringLiteral("::1%@evil.example/") << listening6;
+    QTest::newRow("a zone with a blank") << QStringLiteral("::1%lo x") << listening6;
+    QTest::newRow("an empty zone") << QStringLiteral("::1%") << listening6;
+    QTest::newRow("a NUL after the address")
+        << loopback + QChar(0) + QStringLiteral("@evil.example") << listening;
 }
 
 void tst_run_browser::unreachable_server_gives_the_connect_box()
 {
+    QFETCH(QString, host);
     QFETCH(quint32, port);
+    if (host.startsWith(QLatin1String("::1")) && !m_server6.isListening())
+        QSKIP("no IPv6 loopback here");
     fake_desktop desktop;
-    run_browser(address, QStringLiteral("127.0.0.1"), port, desktop.platform());
+    run_browser(address, host, port, desktop.platform());
 
     QCOMPARE(desktop.boxes.size(), 1);
     QCOMPARE(desktop.boxes.at(0).kind, tnw_box_kind::warning);
@@ -146,6 +164,7 @@ void tst_run_browser::unreachable_server_gives_the_connect_box()
     QCOMPARE(desktop.boxes.at(0).text, QStringLiteral("This is an unopend service."));
     QVERIFY(desktop.starts.isEmpty());
     QVERIFY(!m_server.waitForNewConnection(0));
+    QVERIFY(!m_server6.isListening() || !m_server6.waitForNewConnection(0));
 }
 
 void tst_run_browser::probe_connects_and_sends_nothing_data()
@@ -153,13 +172,15 @@ void tst_run_browser::probe_connects_and_sends_nothing_data()
     QTest::addColumn<QString>("host");
     QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1");
     QTest::newRow("IPv6 loopback") << QStringLiteral("::1");
+    QTest::newRow("IPv6 loopback in brackets") << QStringLiteral("[::1]");
 }
 
 void tst_run_browser::probe_connects_and_sends_nothing()
 {
     QFETCH(QString, host);
     QTcpServer server;
-    if (!server.listen(QHostAddress(host)))
+    const QString bare = QString(host).remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    if (!server.listen(QHostAddress(bare)))
         QSKIP("no such loopback address here");
 
     fake_desktop desktop;
