@@ -555,6 +555,10 @@ void tst_flow::browser_failures_keep_the_exit_code_data()
         << false << closed << true << connect_box << 0;
     QTest::newRow("port that is no number, user identified")
         << true << QStringLiteral("abc") << true << connect_box << 0;
+    // Its low 32 bits are the listener's port.
+    QTest::newRow("port number beyond 32 bits, user identified")
+        << true << QString::number(m_server.port() + (Q_UINT64_C(1) << 32)) << true << connect_box
+        << 0;
     QTest::newRow("browser not started, user identified")
         << true << QString() << false << run_box << 1;
     QTest::newRow("browser not started, user not identified")
