@@ -1,4 +1,3 @@
-#include "agent_run.h"
 #include "startup.h"
 
 #include <quillmark/quillmarkv2.h>

@@ -4,7 +4,7 @@
 #include "sign_on_reading.h"
 #include "xdg_sandbox.h"
 
-#include "agent_run.h"
+#include "startup.h"
 
 #include <QCoreApplication>
 #include <QDir>
