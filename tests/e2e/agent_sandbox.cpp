@@ -54,9 +54,9 @@ bool agent_sandbox::copy_program(translation_state translation)
         return true;
     if (translation == translation_state::damaged_file)
         return write_file(app + QStringLiteral("/translator/") +
-                              QFileInfo(QStringLiteral(TNW_E2E_TRANSLATION)).fileName(),
+                              QFileInfo(QStringLiteral(TNW_TEST_TRANSLATION)).fileName(),
                           QByteArrayLiteral("not a translation"));
-    return copy_into(QStringLiteral(TNW_E2E_TRANSLATION), app + QStringLiteral("/translator"));
+    return copy_into(QStringLiteral(TNW_TEST_TRANSLATION), app + QStringLiteral("/translator"));
 }
 
 bool agent_sandbox::make_desktop()
