@@ -1,7 +1,9 @@
 #include "agent_runner.h"
 #include "agent_sandbox.h"
 #include "fake_sso_env.h"
+#include "loopback_server.h"
 #include "signon_parameter_reader.h"
+#include "time_stamp.h"
 #include "tnw_test_sso_paths.h"
 #include "virtual_display.h"
 
@@ -43,13 +45,6 @@ bool logged(const QString& log, const char* level, const QString& message)
 QString quoted(const QString& text)
 {
     return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-QDateTime now_in_seconds()
-{
-    QDateTime now = QDateTime::currentDateTime();
-    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
-    return now;
 }
 
 // The folders of a path that do not exist yet are made, and removed again on destruction when
@@ -214,9 +209,9 @@ void tst_e2e::check_signed_on(const agent_sandbox& sandbox, const QString& user,
     QCOMPARE(fields.size(), 2 + request_fields.size());
     QCOMPARE(fields.at(0), QStringLiteral("userId=") + user);
     QVERIFY2(fields.at(1).startsWith(QStringLiteral("currentTime=")), qPrintable(fields.at(1)));
-    const QDateTime stamp =
-        QDateTime::fromString(fields.at(1).mid(12), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY2(stamp.isValid() && stamp >= before && stamp <= after, qPrintable(fields.at(1)));
+    check_time_stamp(fields.at(1).mid(12).toLatin1(), before, after);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(fields.mid(2), request_fields);
 
     const QString log = sandbox.log_text();
@@ -263,7 +258,7 @@ void tst_e2e::a_credential_cache_signs_on()
     QVERIFY(sandbox.set_server_port(m_server.serverPort()));
     QVERIFY(sandbox.write_credential_cache(principal));
 
-    const QDateTime before = now_in_seconds();
+    const QDateTime before = now_to_the_second();
     const agent_outcome outcome = run(sandbox, arguments);
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
     QCOMPARE(outcome.exit_code, 1);
@@ -318,7 +313,7 @@ void tst_e2e::the_sso_library_is_asked_first()
     environment.insert(QStringLiteral(TNW_FAKE_SSO_RUNNING), QString::fromLatin1(running));
     environment.insert(QStringLiteral(TNW_FAKE_SSO_RESULT), QStringLiteral("0"));
     environment.insert(QStringLiteral(TNW_FAKE_SSO_USER), QStringLiteral("sso.user"));
-    const QDateTime before = now_in_seconds();
+    const QDateTime before = now_to_the_second();
     const agent_outcome outcome =
         run_agent(m_display, QStringLiteral("unshare"),
                   {QStringLiteral("--mount"), QStringLiteral("--propagation"),
@@ -408,12 +403,8 @@ void tst_e2e::without_translation_nothing_else_happens()
 void tst_e2e::an_unreachable_server_gets_no_browser()
 {
     skip_if_sso_library_installed();
-    // A port that was free a moment ago and has no listener now.
     m_server.close();
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
+    const quint16 port = closed_loopback_port();
 
     agent_sandbox sandbox;
     QVERIFY(sandbox.is_valid());
