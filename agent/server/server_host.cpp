@@ -5,7 +5,7 @@
 
 namespace {
 
-// QHostAddress takes whatever follows a "%" as the zone, and QUrl knows no zones at all, so
+// QHostAddress takes whatever follows a "%" as the zone, and QUrl's host check refuses zones, so
 // the zone is held to the characters that a URL carries unescaped.
 bool plain_zone(const QString& zone)
 {
