@@ -10,8 +10,9 @@ namespace {
 
 constexpr int connect_wait_ms = 5000;
 
-// A port beyond 16 bits would otherwise be probed on its truncated value, that is on some
-// other service, and a browser started for a server that was never asked.
+// A port beyond 16 bits would otherwise be probed on its truncated value, and an address that
+// is no host on what the resolver makes of it: either way on some other service, and a browser
+// started for a server that was never asked.
 bool server_accepts(QTcpSocket& probe, const QString& ip, quint32 port)
 {
     QString host;
