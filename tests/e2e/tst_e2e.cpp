@@ -78,6 +78,13 @@ private:
     bool m_ok = false;
 };
 
+// The sandbox made, its settings naming the server at port, its cache naming principal.
+bool ready_to_sign_on(agent_sandbox& sandbox, quint16 port)
+{
+    return sandbox.is_valid() && sandbox.set_server_port(port) &&
+           sandbox.write_credential_cache(principal);
+}
+
 bool private_mounts_work()
 {
     QProcess probe;
@@ -254,9 +261,7 @@ void tst_e2e::a_credential_cache_signs_on()
     QFETCH(QStringList, request_fields);
     skip_if_sso_library_installed();
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
 
     const QDateTime before = now_to_the_second();
     const agent_outcome outcome = run(sandbox, arguments);
@@ -301,9 +306,7 @@ void tst_e2e::the_sso_library_is_asked_first()
     QVERIFY(mount_point.ok());
 
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
     const QString shown = sandbox.path(QStringLiteral("sso"));
     QVERIFY(QDir().mkpath(shown));
     QVERIFY(QFile::copy(QStringLiteral(TNW_TEST_SSO_LIBRARY),
@@ -385,9 +388,7 @@ void tst_e2e::without_translation_nothing_else_happens()
 {
     QFETCH(translation_state, translation);
     agent_sandbox sandbox(translation);
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
 
     const agent_outcome outcome = run(sandbox, {page_link});
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
@@ -407,9 +408,7 @@ void tst_e2e::an_unreachable_server_gets_no_browser()
     const quint16 port = closed_loopback_port();
 
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(port));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, port));
     const agent_outcome outcome = run(sandbox, {page_link});
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
     QCOMPARE(outcome.exit_code, 1);
