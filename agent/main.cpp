@@ -1,4 +1,4 @@
-#include "agent_run.h"
+#include "startup.h"
 #include "platform/platform.h"
 
 #include <quillmark/quillmarkv2.h>

@@ -64,13 +64,13 @@ identity find_identity(const tnw_platform& platform, tnw_selvane_sso& sso)
 // The encoded, encrypted parameter; false when encryption failed.
 bool encrypted_parameter(const QString& parameter, QString& encoded)
 {
-    const std::string input = parameter.toStdString();
-    const int capacity = tnw_param_cipher::ciphertext_size(static_cast<int>(input.size()));
+    const QByteArray input = parameter.toUtf8();
+    const int capacity = tnw_param_cipher::ciphertext_size(input.size());
     if (capacity < 0)
         return false;
     QVector<unsigned char> area(capacity, 0);
     tnw_selvane_openssl encryptor(nullptr);
-    const int written = encryptor.encrypt(input.c_str(), parameter.size(), area.data(), capacity);
+    const int written = encryptor.encrypt(input.constData(), input.size(), area.data(), capacity);
     if (written < 0)
         return false;
     encoded = tnw_param_encode(

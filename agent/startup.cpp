@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "signon_flow.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTranslator>
@@ -43,4 +45,13 @@ bool tnw_install_translation(const tnw_platform& platform)
     }
     QCoreApplication::installTranslator(translator);
     return true;
+}
+
+int tnw_run_agent(const QStringList& arguments, const tnw_platform& platform)
+{
+    qInfo("****************** TarnwellV4 Selvane Agent Start ******************");
+    const QString request_path = tnw_request_path(arguments);
+    if (!tnw_install_translation(platform))
+        return -1;
+    return tnw_sign_on(request_path, platform);
 }

@@ -15,3 +15,7 @@ QString tnw_translation_file();
 // Loads and installs the Korean translation. When the directory or the file is missing, tells
 // the user in a box and returns false.
 bool tnw_install_translation(const tnw_platform& platform);
+
+// One start of the agent after the application object and the log library exist: banner,
+// request path, translation, then the sign-on. Returns the process exit code (1 or -1).
+int tnw_run_agent(const QStringList& arguments, const tnw_platform& platform);

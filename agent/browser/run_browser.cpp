@@ -1,6 +1,7 @@
 #include "run_browser.h"
 
 #include "browser_command.h"
+#include "server/server_host.h"
 
 #include <QObject>
 #include <QTcpSocket>
@@ -9,11 +10,13 @@ namespace {
 
 constexpr int connect_wait_ms = 5000;
 
-// A port beyond 16 bits would otherwise be probed on its truncated value, that is on some
-// other service, and a browser started for a server that was never asked.
-bool server_accepts(QTcpSocket& probe, const QString& host, quint32 port)
+// A port beyond 16 bits would otherwise be probed on its truncated value, and an address that
+// is no host on what the resolver makes of it: either way on some other service, and a browser
+// started for a server that was never asked.
+bool server_accepts(QTcpSocket& probe, const QString& ip, quint32 port)
 {
-    if (port < 1 || port > 65535)
+    QString host;
+    if (port < 1 || port > 65535 || !tnw_probe_host(ip, host))
         return false;
     probe.connectToHost(host, static_cast<quint16>(port), QIODevice::ReadWrite,
                         QAbstractSocket::AnyIPProtocol);

@@ -1,6 +1,6 @@
 #include "param_cipher.h"
 
-#include "evp_ops.h"
+#include <openssl/evp.h>
 
 #include <limits>
 #include <memory>
@@ -16,27 +16,52 @@ const unsigned char* key()
     return reinterpret_cast<const unsigned char*>(text);
 }
 
+step_filter active_filter = nullptr;
+
+int seen(step at, int result)
+{
+    return active_filter ? active_filter(at, result) : result;
+}
+
 struct context_free
 {
-    void operator()(EVP_CIPHER_CTX* ctx) const { tnw_evp_active_ops().ctx_free(ctx); }
+    void operator()(EVP_CIPHER_CTX* ctx) const
+    {
+        EVP_CIPHER_CTX_free(ctx);
+        seen(step::release, 1);
+    }
 };
 using context = std::unique_ptr<EVP_CIPHER_CTX, context_free>;
 
+// A context initialised for AES-128-CBC with the key, which is also the IV; null on failure.
+context initialised(bool encrypting)
+{
+    context ctx(EVP_CIPHER_CTX_new());
+    if (seen(step::context, ctx != nullptr) != 1)
+        return nullptr;
+    const EVP_CIPHER* cipher = EVP_aes_128_cbc();
+    if (seen(step::cipher, cipher != nullptr) != 1)
+        return nullptr;
+    const int result = encrypting ? EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, key(), key())
+                                  : EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, key(), key());
+    if (seen(step::init, result) != 1)
+        return nullptr;
+    return ctx;
+}
+
 int decrypt_raw(const unsigned char* input, int length, unsigned char* output)
 {
-    const tnw_evp_ops& evp = tnw_evp_active_ops();
-    const context ctx(evp.ctx_new());
-    const EVP_CIPHER* cipher = ctx ? evp.cipher() : nullptr;
-    if (!cipher || evp.decrypt_init(ctx.get(), cipher, nullptr, key(), key()) != 1)
+    const context ctx = initialised(false);
+    if (!ctx)
         return -1;
     int written = 0;
-    if (evp.decrypt_update(ctx.get(), output, &written, input, length) != 1)
+    if (seen(step::update, EVP_DecryptUpdate(ctx.get(), output, &written, input, length)) != 1)
         return -1;
     int total = written;
     written = 0;
-    if (evp.decrypt_final(ctx.get(), output + total, &written) != 1)
+    if (seen(step::final, EVP_DecryptFinal_ex(ctx.get(), output + total, &written)) != 1)
         return -1;
-    return total + written;
+    return total + seen(step::final_length, written);
 }
 
 } // namespace
@@ -53,20 +78,18 @@ int encrypt(const unsigned char* input, int length, unsigned char* output, int c
     const int needed = ciphertext_size(length);
     if (needed < 0 || needed > capacity || !output || (!input && length > 0))
         return -1;
-    const tnw_evp_ops& evp = tnw_evp_active_ops();
-    const context ctx(evp.ctx_new());
-    const EVP_CIPHER* cipher = ctx ? evp.cipher() : nullptr;
-    if (!cipher || evp.encrypt_init(ctx.get(), cipher, nullptr, key(), key()) != 1)
+    const context ctx = initialised(true);
+    if (!ctx)
         return -1;
     int written = 0;
-    if (evp.encrypt_update(ctx.get(), output, &written, input, length) != 1)
+    if (seen(step::update, EVP_EncryptUpdate(ctx.get(), output, &written, input, length)) != 1)
         return -1;
     int total = written;
     written = 0;
     // The final block lands directly behind the bytes of the update.
-    if (evp.encrypt_final(ctx.get(), output + total, &written) != 1)
+    if (seen(step::final, EVP_EncryptFinal_ex(ctx.get(), output + total, &written)) != 1)
         return -1;
-    total += written;
+    total += seen(step::final_length, written);
     return total == needed ? total : -1;
 }
 
@@ -95,6 +118,11 @@ bool decrypt(const QByteArray& cipher, QByteArray& plain)
     out.truncate(written);
     plain = out;
     return true;
+}
+
+void set_step_filter(step_filter filter)
+{
+    active_filter = filter;
 }
 
 } // namespace tnw_param_cipher

@@ -24,4 +24,20 @@ bool encrypt(const QByteArray& plain, QByteArray& cipher);
 // whose padding is wrong (another key, a damaged text).
 bool decrypt(const QByteArray& cipher, QByteArray& plain);
 
+// The crypto library's steps, as the one test seam below sees them.
+enum class step
+{
+    context,      // a cipher context made: 1, or 0 without one
+    cipher,       // the cipher description found: 1 or 0
+    init,         // the initialisation's result
+    update,       // the update's result
+    final,        // the final step's result
+    final_length, // the number of bytes the final step wrote
+    release,      // a context freed: 1
+};
+// For tests, to make one step fail or miscount: sees every step's result and returns the one
+// the cipher goes on with. nullptr, the default, keeps the library's results.
+using step_filter = int (*)(step at, int result);
+void set_step_filter(step_filter filter);
+
 } // namespace tnw_param_cipher

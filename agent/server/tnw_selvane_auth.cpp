@@ -1,5 +1,7 @@
 #include "tnw_selvane_auth.h"
 
+#include "server_host.h"
+
 #include <QDebug>
 #include <QNetworkReply>
 #include <QSignalBlocker>
@@ -15,7 +17,8 @@ QString tnw_selvane_auth::get_url(QString text) const
     if (!text.isEmpty())
         return text.replace(QLatin1String("tarnwell"), QLatin1String("https"), Qt::CaseInsensitive);
     // One pass: an address holding "%2" (an IPv6 zone such as fe80::1%2) stays as it is.
-    return QStringLiteral("https://%1:%2").arg(m_server_ip, QString::number(m_server_port));
+    return QStringLiteral("https://%1:%2")
+        .arg(tnw_url_host(m_server_ip), QString::number(m_server_port));
 }
 
 QString tnw_selvane_auth::get_server_ip() const

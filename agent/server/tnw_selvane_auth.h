@@ -21,11 +21,13 @@ public:
     ~tnw_selvane_auth() override;
 
     // Reads config/server.ini beside the program, logs the three values and connects the
-    // timer to st_time_out(). Always true.
+    // timer to st_time_out(). Always true. Anything but a regular file there gives the
+    // defaults, and so does a port whose number needs more than 32 bits.
     bool load_server_config();
 
     // A non-empty text comes back with every "tarnwell" (any case) turned into "https";
-    // an empty one gives the base address "https://<ip>:<port>", without a trailing slash.
+    // an empty one gives the base address "https://<ip>:<port>", without a trailing slash,
+    // an IPv6 address in brackets.
     QString get_url(QString text) const;
     QString get_server_ip() const;
 

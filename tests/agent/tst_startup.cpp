@@ -1,4 +1,5 @@
-#include "agent_run.h"
+#include "modal_box.h"
+
 #include "startup.h"
 
 #include <quillmark/quillmarkv2.h>
@@ -12,27 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-struct box_record
-{
-    QString title;
-    QString text;
-};
-
-// Closes the next modal box as soon as its event loop runs and remembers what it said.
-void close_next_box(box_record* record)
-{
-    QTimer::singleShot(0, [record] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            close_next_box(record);
-            return;
-        }
-        record->title = box->windowTitle();
-        record->text = box->text();
-        box->done(QMessageBox::Ok);
-    });
-}
 
 QString todays_log()
 {
@@ -109,7 +89,7 @@ void tst_startup::install_qm()
 {
     QDir().mkpath(tnw_translator_directory());
     QFile::remove(tnw_translation_file());
-    QVERIFY(QFile::copy(TNW_TEST_QM_FILE, tnw_translation_file()));
+    QVERIFY(QFile::copy(TNW_TEST_TRANSLATION, tnw_translation_file()));
 }
 
 void tst_startup::missing_translation_data()
@@ -155,8 +135,8 @@ void tst_startup::missing_translation()
         qFatal("nothing may be started when the translation is missing");
         return false;
     };
-    box_record shown;
-    close_next_box(&shown);
+    modal_box_reading shown;
+    close_next_box(shown);
 
     QCOMPARE(tnw_run_agent({"tarnwell", "tarnwell://host/page"}, platform), -1);
     QCOMPARE(boxes, 1);

@@ -1,6 +1,10 @@
+#include "fake_desktop.h"
+#include "loopback_server.h"
+#include "modal_box.h"
+#include "xdg_sandbox.h"
+
 #include "browser/browser_command.h"
 #include "browser/run_browser.h"
-#include "xdg_sandbox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,70 +24,6 @@
 namespace {
 
 const QString address = QStringLiteral("https://127.0.0.1:8443/signin/sso?param=Zm9v-_w");
-
-struct shown_box
-{
-    tnw_box_kind kind;
-    QString title;
-    QString text;
-};
-
-// Stands in for the desktop: records boxes and starts; at_start and at_box run inside the
-// calls, while run_browser still holds its probe connection.
-struct fake_desktop
-{
-    QList<shown_box> boxes;
-    QList<tnw_browser_command> starts;
-    bool start_succeeds = true;
-    std::function<void()> at_start;
-    std::function<void()> at_box;
-
-    tnw_platform platform()
-    {
-        tnw_platform platform;
-        platform.show_box = [this](tnw_box_kind kind, const QString& title, const QString& text) {
-            boxes.append({kind, title, text});
-            if (at_box)
-                at_box();
-        };
-        platform.start_detached = [this](const QString& program, const QStringList& arguments) {
-            starts.append({program, arguments});
-            if (at_start)
-                at_start();
-            return start_succeeds;
-        };
-        return platform;
-    }
-};
-
-// What a real message box showed, read from the modal widget and closed with Ok.
-struct box_reading
-{
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-};
-
-void close_next_box(box_reading& reading)
-{
-    QTimer::singleShot(0, [&reading] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) {
-            close_next_box(reading);
-            return;
-        }
-        reading = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-        box->done(QMessageBox::Ok);
-    });
-}
-
-quint16 closed_port()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
 
 } // namespace
 
@@ -105,6 +45,8 @@ private slots:
 private:
     xdg_sandbox m_sandbox;
     QTcpServer m_server;
+    // Listens on ::1 where the machine has it, for the hosts that would reach it.
+    QTcpServer m_server6;
 };
 
 void tst_run_browser::initTestCase()
@@ -119,33 +61,49 @@ void tst_run_browser::initTestCase()
     QVERIFY(command.has_value());
     QCOMPARE(command->program, m_sandbox.recorder_path());
     QVERIFY(m_server.listen(QHostAddress::LocalHost));
+    m_server6.listen(QHostAddress::LocalHostIPv6);
 }
 
 void tst_run_browser::unreachable_server_gives_the_connect_box_data()
 {
+    QTest::addColumn<QString>("host");
     QTest::addColumn<quint32>("port");
+    const QString loopback = QStringLiteral("127.0.0.1");
     const quint32 listening = m_server.serverPort();
-    QTest::newRow("a closed port") << quint32{closed_port()};
-    QTest::newRow("port 0") << quint32{0};
-    QTest::newRow("port 70000") << quint32{70000};
-    QTest::newRow("port 4294967295") << quint32{4294967295u};
+    const quint32 listening6 = m_server6.serverPort();
+    QTest::newRow("a closed port") << loopback << quint32{closed_loopback_port()};
+    QTest::newRow("port 0") << loopback << quint32{0};
+    QTest::newRow("port 70000") << loopback << quint32{70000};
+    QTest::newRow("port 4294967295") << loopback << quint32{4294967295u};
     // Cut to 16 bits, these would reach the listening server.
-    QTest::newRow("the listening port plus 65536") << listening + 65536u;
-    QTest::newRow("the listening port plus 65535 times 65536") << listening + 65535u * 65536u;
+    QTest::newRow("the listening port plus 65536") << loopback << listening + 65536u;
+    QTest::newRow("the listening port plus 65535 times 65536")
+        << loopback << listening + 65535u * 65536u;
+    // Hosts that a probe would find on a loopback listener while the browser, reading the
+    // address, goes elsewhere or nowhere.
+    QTest::newRow("a zone that names another host")
+        << QStringLiteral("::1%@evil.example/") << listening6;
+    QTest::newRow("a zone with a blank") << QStringLiteral("::1%lo x") << listening6;
+    QTest::newRow("an empty zone") << QStringLiteral("::1%") << listening6;
+    QTest::newRow("a NUL after the address")
+        << loopback + QChar(0) + QStringLiteral("@evil.example") << listening;
 }
 
 void tst_run_browser::unreachable_server_gives_the_connect_box()
 {
+    QFETCH(QString, host);
     QFETCH(quint32, port);
+    if (host.startsWith(QLatin1String("::1")) && !m_server6.isListening())
+        QSKIP("no IPv6 loopback here");
     fake_desktop desktop;
-    run_browser(address, QStringLiteral("127.0.0.1"), port, desktop.platform());
+    run_browser(address, host, port, desktop.platform());
 
-    QCOMPARE(desktop.boxes.size(), 1);
-    QCOMPARE(desktop.boxes.at(0).kind, tnw_box_kind::warning);
-    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Connect failed"));
-    QCOMPARE(desktop.boxes.at(0).text, QStringLiteral("This is an unopend service."));
+    QCOMPARE(desktop.boxes,
+             QStringList{warning_box(QStringLiteral("Connect failed"),
+                                     QStringLiteral("This is an unopend service."))});
     QVERIFY(desktop.starts.isEmpty());
     QVERIFY(!m_server.waitForNewConnection(0));
+    QVERIFY(!m_server6.isListening() || !m_server6.waitForNewConnection(0));
 }
 
 void tst_run_browser::probe_connects_and_sends_nothing_data()
@@ -153,13 +111,15 @@ void tst_run_browser::probe_connects_and_sends_nothing_data()
     QTest::addColumn<QString>("host");
     QTest::newRow("IPv4 loopback") << QStringLiteral("127.0.0.1");
     QTest::newRow("IPv6 loopback") << QStringLiteral("::1");
+    QTest::newRow("IPv6 loopback in brackets") << QStringLiteral("[::1]");
 }
 
 void tst_run_browser::probe_connects_and_sends_nothing()
 {
     QFETCH(QString, host);
     QTcpServer server;
-    if (!server.listen(QHostAddress(host)))
+    const QString bare = QString(host).remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    if (!server.listen(QHostAddress(bare)))
         QSKIP("no such loopback address here");
 
     fake_desktop desktop;
@@ -195,10 +155,9 @@ void tst_run_browser::failed_start_gives_the_run_box()
     run_browser(address, QStringLiteral("127.0.0.1"), m_server.serverPort(), desktop.platform());
 
     QCOMPARE(desktop.starts.size(), 1);
-    QCOMPARE(desktop.boxes.size(), 1);
-    QCOMPARE(desktop.boxes.at(0).kind, tnw_box_kind::information);
-    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Run Browser"));
-    QCOMPARE(desktop.boxes.at(0).text, QStringLiteral("Do not run Browser failed."));
+    QCOMPARE(desktop.boxes,
+             QStringList{information_box(QStringLiteral("Run Browser"),
+                                         QStringLiteral("Do not run Browser failed."))});
     QCOMPARE(peer_state, QAbstractSocket::ConnectedState);
 }
 
@@ -227,8 +186,9 @@ void tst_run_browser::unanswered_connect_waits_5000_ms()
     const qint64 elapsed = waited.elapsed();
     ::close(listener);
 
-    QCOMPARE(desktop.boxes.size(), 1);
-    QCOMPARE(desktop.boxes.at(0).title, QStringLiteral("Connect failed"));
+    QCOMPARE(desktop.boxes,
+             QStringList{warning_box(QStringLiteral("Connect failed"),
+                                     QStringLiteral("This is an unopend service."))});
     QVERIFY(desktop.starts.isEmpty());
     // A lower bound only: the wait must not give up early.
     QVERIFY2(elapsed >= 4990, qPrintable(QString::number(elapsed)));
@@ -264,7 +224,8 @@ void tst_run_browser::system_boxes_show_the_translated_texts()
     QFETCH(QString, text);
     QTranslator translator;
     if (korean) {
-        QVERIFY(translator.load(QStringLiteral(TARNWELL_TEST_QM), QString(), QString(), QString()));
+        QVERIFY(
+            translator.load(QStringLiteral(TNW_TEST_TRANSLATION), QString(), QString(), QString()));
         QVERIFY(QCoreApplication::installTranslator(&translator));
     }
     tnw_platform platform = tnw_system_platform();
@@ -272,10 +233,10 @@ void tst_run_browser::system_boxes_show_the_translated_texts()
         return false;
     };
 
-    box_reading reading;
+    modal_box_reading reading;
     close_next_box(reading);
     run_browser(address, QStringLiteral("127.0.0.1"),
-                reachable ? m_server.serverPort() : closed_port(), platform);
+                reachable ? m_server.serverPort() : closed_loopback_port(), platform);
     if (reachable && !m_server.hasPendingConnections())
         QVERIFY(m_server.waitForNewConnection(5000));
     delete m_server.nextPendingConnection();

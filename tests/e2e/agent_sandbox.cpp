@@ -54,37 +54,23 @@ bool agent_sandbox::copy_program(translation_state translation)
         return true;
     if (translation == translation_state::damaged_file)
         return write_file(app + QStringLiteral("/translator/") +
-                              QFileInfo(QStringLiteral(TNW_E2E_TRANSLATION)).fileName(),
+                              QFileInfo(QStringLiteral(TNW_TEST_TRANSLATION)).fileName(),
                           QByteArrayLiteral("not a translation"));
-    return copy_into(QStringLiteral(TNW_E2E_TRANSLATION), app + QStringLiteral("/translator"));
+    return copy_into(QStringLiteral(TNW_TEST_TRANSLATION), app + QStringLiteral("/translator"));
 }
 
 bool agent_sandbox::make_desktop()
 {
     const QDir root(m_dir.path());
     const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
-    if (!root.mkpath(QStringLiteral("data/applications")) ||
-        !root.mkpath(QStringLiteral("config")) || !root.mkpath(QStringLiteral("system")) ||
-        !root.mkpath(QStringLiteral("home")) || !root.mkpath(QStringLiteral("runtime")) ||
-        !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        return false;
-    // One line per start: the argument count, then each argument after a tab.
-    const QString recorder = m_dir.filePath(QStringLiteral("record-browser"));
-    const QString script = QStringLiteral("#!/bin/sh\n{ printf '%s' \"$#\"; for a in \"$@\"; do "
-                                          "printf '\\t%s' \"$a\"; done; printf '\\n'; } >>'%1'\n")
-                               .arg(m_dir.filePath(QStringLiteral("browser-starts")));
-    const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=Recording "
-                                         "browser\nExec=\"%1\" %u\n")
-                              .arg(recorder);
-    const QByteArray defaults = "[Default Applications]\n"
-                                "x-scheme-handler/https=recording-browser.desktop\n"
-                                "x-scheme-handler/http=recording-browser.desktop\n";
-    return write_file(recorder, script.toUtf8()) &&
-           QFile::setPermissions(recorder,
-                                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
-           write_file(m_dir.filePath(QStringLiteral("data/applications/recording-browser.desktop")),
-                      entry.toUtf8()) &&
-           write_file(m_dir.filePath(QStringLiteral("config/mimeapps.list")), defaults);
+    return m_desktop.is_valid() && root.mkpath(QStringLiteral("home")) &&
+           root.mkpath(QStringLiteral("runtime")) &&
+           QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+           m_desktop.add_entry(QStringLiteral("recording-browser.desktop"), QStringLiteral("%u")) &&
+           m_desktop.set_default(QStringLiteral("https"),
+                                 QStringLiteral("recording-browser.desktop")) &&
+           m_desktop.set_default(QStringLiteral("http"),
+                                 QStringLiteral("recording-browser.desktop"));
 }
 
 bool agent_sandbox::set_server_port(quint16 port)
@@ -105,7 +91,7 @@ QProcessEnvironment agent_sandbox::environment(const QString& display) const
 {
     // The parent's environment stays for PATH and the sanitizers' options; everything that
     // points at a desktop, a home or a Kerberos cache is replaced.
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = m_desktop.environment();
     for (const char* name : {"QT_QPA_PLATFORM", "XDG_CURRENT_DESKTOP", "WAYLAND_DISPLAY",
                              "DBUS_SESSION_BUS_ADDRESS", "XAUTHORITY"})
         environment.remove(QLatin1String(name));
@@ -116,13 +102,8 @@ QProcessEnvironment agent_sandbox::environment(const QString& display) const
     set("LANG", QStringLiteral("C.UTF-8"));
     set("LC_ALL", QStringLiteral("C.UTF-8"));
     set("HOME", path(QStringLiteral("home")));
-    set("XDG_DATA_HOME", path(QStringLiteral("data")));
-    set("XDG_CONFIG_HOME", path(QStringLiteral("config")));
-    set("XDG_DATA_DIRS", path(QStringLiteral("system")));
-    set("XDG_CONFIG_DIRS", path(QStringLiteral("system")));
     set("XDG_CACHE_HOME", path(QStringLiteral("home/.cache")));
     set("XDG_RUNTIME_DIR", path(QStringLiteral("runtime")));
-    set("GIO_USE_VFS", QStringLiteral("local"));
     set("KRB5CCNAME", QStringLiteral("FILE:") + path(QStringLiteral("krb5cc")));
     // The build tree's run path is absolute; this makes the copy load the library beside it.
     set("LD_LIBRARY_PATH", path(QStringLiteral("app")));
@@ -136,21 +117,7 @@ QProcessEnvironment agent_sandbox::environment(const QString& display) const
 
 QVector<QStringList> agent_sandbox::browser_starts() const
 {
-    QFile file(m_dir.filePath(QStringLiteral("browser-starts")));
-    QVector<QStringList> starts;
-    if (!file.open(QIODevice::ReadOnly))
-        return starts;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QStringList fields = QString::fromUtf8(line).split(QLatin1Char('\t'));
-        const int count = fields.takeFirst().toInt();
-        // A count that disagrees with the fields means an argument held a tab or a line break.
-        if (count != fields.size())
-            fields << QStringLiteral("<%1 arguments recorded as %2>").arg(count).arg(fields.size());
-        starts << fields;
-    }
-    return starts;
+    return m_desktop.starts();
 }
 
 QStringList agent_sandbox::log_file_names() const

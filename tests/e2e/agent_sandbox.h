@@ -1,5 +1,7 @@
 #pragma once
 
+#include "xdg_sandbox.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -46,5 +48,6 @@ private:
     bool make_desktop();
 
     QTemporaryDir m_dir;
+    xdg_sandbox m_desktop;
     bool m_valid = false;
 };

@@ -1,7 +1,9 @@
 #include "agent_runner.h"
 #include "agent_sandbox.h"
 #include "fake_sso_env.h"
+#include "loopback_server.h"
 #include "signon_parameter_reader.h"
+#include "time_stamp.h"
 #include "tnw_test_sso_paths.h"
 #include "virtual_display.h"
 
@@ -45,13 +47,6 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-QDateTime now_in_seconds()
-{
-    QDateTime now = QDateTime::currentDateTime();
-    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
-    return now;
-}
-
 // The folders of a path that do not exist yet are made, and removed again on destruction when
 // still empty: a mount point for the fixed SSO library folder must exist.
 class made_folders
@@ -82,6 +77,13 @@ private:
     QStringList m_made;
     bool m_ok = false;
 };
+
+// The sandbox made, its settings naming the server at port, its cache naming principal.
+bool ready_to_sign_on(agent_sandbox& sandbox, quint16 port)
+{
+    return sandbox.is_valid() && sandbox.set_server_port(port) &&
+           sandbox.write_credential_cache(principal);
+}
 
 bool private_mounts_work()
 {
@@ -214,9 +216,9 @@ void tst_e2e::check_signed_on(const agent_sandbox& sandbox, const QString& user,
     QCOMPARE(fields.size(), 2 + request_fields.size());
     QCOMPARE(fields.at(0), QStringLiteral("userId=") + user);
     QVERIFY2(fields.at(1).startsWith(QStringLiteral("currentTime=")), qPrintable(fields.at(1)));
-    const QDateTime stamp =
-        QDateTime::fromString(fields.at(1).mid(12), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    QVERIFY2(stamp.isValid() && stamp >= before && stamp <= after, qPrintable(fields.at(1)));
+    check_time_stamp(fields.at(1).mid(12).toLatin1(), before, after);
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(fields.mid(2), request_fields);
 
     const QString log = sandbox.log_text();
@@ -259,11 +261,9 @@ void tst_e2e::a_credential_cache_signs_on()
     QFETCH(QStringList, request_fields);
     skip_if_sso_library_installed();
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
 
-    const QDateTime before = now_in_seconds();
+    const QDateTime before = now_to_the_second();
     const agent_outcome outcome = run(sandbox, arguments);
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
     QCOMPARE(outcome.exit_code, 1);
@@ -306,9 +306,7 @@ void tst_e2e::the_sso_library_is_asked_first()
     QVERIFY(mount_point.ok());
 
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
     const QString shown = sandbox.path(QStringLiteral("sso"));
     QVERIFY(QDir().mkpath(shown));
     QVERIFY(QFile::copy(QStringLiteral(TNW_TEST_SSO_LIBRARY),
@@ -318,7 +316,7 @@ void tst_e2e::the_sso_library_is_asked_first()
     environment.insert(QStringLiteral(TNW_FAKE_SSO_RUNNING), QString::fromLatin1(running));
     environment.insert(QStringLiteral(TNW_FAKE_SSO_RESULT), QStringLiteral("0"));
     environment.insert(QStringLiteral(TNW_FAKE_SSO_USER), QStringLiteral("sso.user"));
-    const QDateTime before = now_in_seconds();
+    const QDateTime before = now_to_the_second();
     const agent_outcome outcome =
         run_agent(m_display, QStringLiteral("unshare"),
                   {QStringLiteral("--mount"), QStringLiteral("--propagation"),
@@ -390,9 +388,7 @@ void tst_e2e::without_translation_nothing_else_happens()
 {
     QFETCH(translation_state, translation);
     agent_sandbox sandbox(translation);
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(m_server.serverPort()));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
 
     const agent_outcome outcome = run(sandbox, {page_link});
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
@@ -408,17 +404,11 @@ void tst_e2e::without_translation_nothing_else_happens()
 void tst_e2e::an_unreachable_server_gets_no_browser()
 {
     skip_if_sso_library_installed();
-    // A port that was free a moment ago and has no listener now.
     m_server.close();
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
+    const quint16 port = closed_loopback_port();
 
     agent_sandbox sandbox;
-    QVERIFY(sandbox.is_valid());
-    QVERIFY(sandbox.set_server_port(port));
-    QVERIFY(sandbox.write_credential_cache(principal));
+    QVERIFY(ready_to_sign_on(sandbox, port));
     const agent_outcome outcome = run(sandbox, {page_link});
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
     QCOMPARE(outcome.exit_code, 1);

@@ -4,7 +4,7 @@
 #include "sign_on_reading.h"
 #include "xdg_sandbox.h"
 
-#include "agent_run.h"
+#include "startup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,7 +72,7 @@ void tst_agent_run::init()
     QDir().mkpath(translator_directory());
     const QString beside = translator_directory() + QStringLiteral("/tarnwellv4_selvane_ko.qm");
     QFile::remove(beside);
-    QVERIFY(QFile::copy(QStringLiteral(TARNWELL_TEST_QM), beside));
+    QVERIFY(QFile::copy(QStringLiteral(TNW_TEST_TRANSLATION), beside));
     m_server.take_probes();
 }
 

@@ -7,7 +7,7 @@
 #include "tnw_test_sso_paths.h"
 #include "xdg_sandbox.h"
 
-#include "crypto/evp_ops.h"
+#include "crypto/param_cipher.h"
 #include "identity/account_name.h"
 #include "signon_flow.h"
 
@@ -234,7 +234,7 @@ void tst_flow::cleanup()
 {
     captured_messages::stop();
     fake_sso_answers::clear();
-    tnw_evp_replace_ops(nullptr);
+    tnw_param_cipher::set_step_filter(nullptr);
     if (m_saved_ccache.isNull())
         qunsetenv("KRB5CCNAME");
     else
@@ -482,37 +482,13 @@ void tst_flow::encryption_failure()
     QFETCH(int, step);
     QFETCH(QString, path);
     QFETCH(QString, suffix);
-    static tnw_evp_ops ops;
-    ops = tnw_evp_library_ops();
-    switch (step) {
-    case 0:
-        ops.ctx_new = [] {
-            return static_cast<EVP_CIPHER_CTX*>(nullptr);
-        };
-        break;
-    case 1:
-        ops.cipher = [] {
-            return static_cast<const EVP_CIPHER*>(nullptr);
-        };
-        break;
-    case 2:
-        ops.encrypt_init = [](EVP_CIPHER_CTX*, const EVP_CIPHER*, ENGINE*, const unsigned char*,
-                              const unsigned char*) {
-            return 0;
-        };
-        break;
-    case 3:
-        ops.encrypt_update = [](EVP_CIPHER_CTX*, unsigned char*, int*, const unsigned char*, int) {
-            return 0;
-        };
-        break;
-    default:
-        ops.encrypt_final = [](EVP_CIPHER_CTX*, unsigned char*, int*) {
-            return 0;
-        };
-        break;
-    }
-    tnw_evp_replace_ops(&ops);
+    using cipher_step = tnw_param_cipher::step;
+    const cipher_step steps[] = {cipher_step::context, cipher_step::cipher, cipher_step::init,
+                                 cipher_step::update, cipher_step::final};
+    static cipher_step failing;
+    failing = steps[step];
+    tnw_param_cipher::set_step_filter(
+        [](cipher_step at, int result) { return at == failing ? 0 : result; });
     fake_desktop desktop;
     desktop.account = [](QString& principal) {
         principal = QStringLiteral("alice@EXAMPLE.COM");
@@ -520,7 +496,7 @@ void tst_flow::encryption_failure()
     };
 
     const int exit_code = sign_on(path, desktop, missing_library());
-    tnw_evp_replace_ops(nullptr);
+    tnw_param_cipher::set_step_filter(nullptr);
 
     QCOMPARE(exit_code, -1);
     QCOMPARE(desktop.boxes,
@@ -555,6 +531,10 @@ void tst_flow::browser_failures_keep_the_exit_code_data()
         << false << closed << true << connect_box << 0;
     QTest::newRow("port that is no number, user identified")
         << true << QStringLiteral("abc") << true << connect_box << 0;
+    // Its low 32 bits are the listener's port.
+    QTest::newRow("port number beyond 32 bits, user identified")
+        << true << QString::number(m_server.port() + (Q_UINT64_C(1) << 32)) << true << connect_box
+        << 0;
     QTest::newRow("browser not started, user identified")
         << true << QString() << false << run_box << 1;
     QTest::newRow("browser not started, user not identified")

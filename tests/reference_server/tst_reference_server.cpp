@@ -2,12 +2,14 @@
 #include "crypto/param_codec.h"
 #include "signon_parameter.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +45,10 @@ private slots:
 
     void answers_over_https();
     void once_ends_after_one_sign_on();
+    void fields_are_printed_escaped_data();
+    void fields_are_printed_escaped();
+    void stalled_connections_are_closed_data();
+    void stalled_connections_are_closed();
 
 private:
     // Starts the program with the arguments given after --port 0 --port-file; its port.
@@ -176,6 +182,82 @@ void tst_reference_server::once_ends_after_one_sign_on()
     QVERIFY(m_server.state() == QProcess::NotRunning || m_server.waitForFinished(10000));
     QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_server.exitCode(), 0);
+}
+
+void tst_reference_server::fields_are_printed_escaped_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("line");
+    const QByteArray time = "currentTime=\"2024-01-31 09:05:07\"";
+
+    QTest::newRow("a line break in the user id cannot start a line of its own")
+        << QStringLiteral("eve\nsign-on received: userId=\"admin\"") << QString()
+        << "sign-on received: userId=\"eve\\nsign-on received: userId=\\\"admin\\\"\" " + time;
+    QTest::newRow("a quote in the path cannot close its field")
+        << QStringLiteral("eve") << QStringLiteral("/x\" userId=\"admin")
+        << "sign-on received: userId=\"eve\" " + time + " reqURI=\"/x\\\" userId=\\\"admin\"";
+    QTest::newRow("carriage return, tab, DEL and backslash")
+        << QStringLiteral("e\rv\te\x7f\\") << QString()
+        << "sign-on received: userId=\"e\\rv\\te\\x7f\\\\\" " + time;
+    QTest::newRow("other control characters and a line separator")
+        << QStringLiteral("a\x1b[2Kb") + QChar(0x2028) + QStringLiteral("c") << QString()
+        << "sign-on received: userId=\"a\\x1b[2Kb\\u2028c\" " + time;
+}
+
+void tst_reference_server::fields_are_printed_escaped()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, path);
+    const quint16 port = start({});
+    QVERIFY(port != 0);
+
+    const QString param = agent_parameter(user, QStringLiteral("2024-01-31 09:05:07"), path);
+    QCOMPARE(fetch(port, "/signin/sso?param=" + param.toLatin1()).status, 200);
+    QTEST(next_output_line(), "line");
+    // Nothing more: the fields made no second line.
+    QVERIFY(!m_server.waitForReadyRead(200));
+}
+
+void tst_reference_server::stalled_connections_are_closed_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("handshake");
+    QTest::newRow("a connection that never starts its handshake") << QByteArray() << false;
+    QTest::newRow("a handshake that stops after its first bytes")
+        << QByteArray("\x16\x03\x01\x02\x00\x01", 6) << false;
+    QTest::newRow("a finished handshake and no request") << QByteArray() << true;
+    QTest::newRow("a request head that is never finished")
+        << QByteArray("GET /signin/sso?param=x HTTP/1.1\r\n") << true;
+}
+
+void tst_reference_server::stalled_connections_are_closed()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, handshake);
+    const quint16 port = start({QStringLiteral("--timeout"), QStringLiteral("1")});
+    QVERIFY(port != 0);
+
+    QSslSocket client;
+    client.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (handshake) {
+        client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(client.waitForEncrypted(10000));
+    } else {
+        client.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), port);
+        QVERIFY(client.waitForConnected(5000));
+    }
+    // Before a handshake the socket writes the bytes as they are.
+    if (!sent.isEmpty()) {
+        client.write(sent);
+        QVERIFY(client.waitForBytesWritten(5000));
+    }
+    QElapsedTimer held;
+    held.start();
+    QVERIFY(client.state() == QAbstractSocket::UnconnectedState ||
+            client.waitForDisconnected(10000));
+    QVERIFY2(held.elapsed() < 5000, qPrintable(QString::number(held.elapsed())));
+    QVERIFY(m_server.state() == QProcess::Running);
 }
 
 QTEST_GUILESS_MAIN(tst_reference_server)

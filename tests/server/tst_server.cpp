@@ -14,7 +14,20 @@
 #include <QTimer>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using error_list = QList<QSslError>;
+
+// What lies at config/server.ini for a settings row.
+enum class settings_file
+{
+    none,
+    regular,
+    fifo
+};
+Q_DECLARE_METATYPE(settings_file)
 
 class tst_server : public QObject
 {
@@ -49,6 +62,7 @@ private slots:
 private:
     static QString config_dir() { return QCoreApplication::applicationDirPath() + "/config"; }
     static void write_settings(const QByteArray& text);
+    static void make_fifo();
 
     tls_loopback m_server;
     // The TLS configuration of a finished client handshake: it carries the peer's certificate.
@@ -93,9 +107,18 @@ void tst_server::write_settings(const QByteArray& text)
                              QFileDevice::FileModificationTime));
 }
 
+// A read of it blocks until a writer comes, which none does.
+void tst_server::make_fifo()
+{
+#ifdef Q_OS_UNIX
+    QVERIFY(QDir().mkpath(config_dir()));
+    QCOMPARE(::mkfifo(QFile::encodeName(config_dir() + "/server.ini").constData(), 0600), 0);
+#endif
+}
+
 void tst_server::settings_data()
 {
-    QTest::addColumn<bool>("has_file");
+    QTest::addColumn<settings_file>("file");
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QString>("ip");
     QTest::addColumn<quint32>("port");
@@ -109,63 +132,78 @@ void tst_server::settings_data()
     const QStringList default_lines{default_ip_line, "Port :  8443", "enable cert verify :  false"};
 
     QTest::newRow("without a settings file every default applies")
-        << false << QByteArray() << default_ip << 8443u << false << default_base << default_lines;
+        << settings_file::none << QByteArray() << default_ip << 8443u << false << default_base
+        << default_lines;
     QTest::newRow("an empty file gives the defaults")
-        << true << QByteArray() << default_ip << 8443u << false << default_base << default_lines;
+        << settings_file::regular << QByteArray() << default_ip << 8443u << false << default_base
+        << default_lines;
     QTest::newRow("a complete file sets all three values")
-        << true
+        << settings_file::regular
         << QByteArray("[server]\nip=10.20.30.40\nport=9443\n"
                       "enable_certificate_verification=true\n")
         << "10.20.30.40" << 9443u << true << "https://10.20.30.40:9443"
         << QStringList{"IP :  \"10.20.30.40\"", "Port :  9443", "enable cert verify :  true"};
     QTest::newRow("a host name is taken as it stands")
-        << true << QByteArray("[server]\nip=sign.example.test\n") << "sign.example.test" << 8443u
-        << false << "https://sign.example.test:8443"
+        << settings_file::regular << QByteArray("[server]\nip=sign.example.test\n")
+        << "sign.example.test" << 8443u << false << "https://sign.example.test:8443"
         << QStringList{"IP :  \"sign.example.test\"", "Port :  8443",
                        "enable cert verify :  false"};
     QTest::newRow("a port that is not a number reads as 0")
-        << true << QByteArray("[server]\nip=10.0.0.1\nport=abc\n") << "10.0.0.1" << 0u << false
-        << "https://10.0.0.1:0"
+        << settings_file::regular << QByteArray("[server]\nip=10.0.0.1\nport=abc\n") << "10.0.0.1"
+        << 0u << false << "https://10.0.0.1:0"
         << QStringList{"IP :  \"10.0.0.1\"", "Port :  0", "enable cert verify :  false"};
     QTest::newRow("port -1 is kept as its unsigned bit pattern")
-        << true << QByteArray("[server]\nip=10.0.0.1\nport=-1\n") << "10.0.0.1" << 4294967295u
-        << false << "https://10.0.0.1:4294967295"
+        << settings_file::regular << QByteArray("[server]\nip=10.0.0.1\nport=-1\n") << "10.0.0.1"
+        << 4294967295u << false << "https://10.0.0.1:4294967295"
         << QStringList{"IP :  \"10.0.0.1\"", "Port :  4294967295", "enable cert verify :  false"};
     QTest::newRow("a port above 65535 is kept unchanged")
-        << true << QByteArray("[server]\nip=10.0.0.1\nport=70000\n") << "10.0.0.1" << 70000u
-        << false << "https://10.0.0.1:70000"
+        << settings_file::regular << QByteArray("[server]\nip=10.0.0.1\nport=70000\n") << "10.0.0.1"
+        << 70000u << false << "https://10.0.0.1:70000"
         << QStringList{"IP :  \"10.0.0.1\"", "Port :  70000", "enable cert verify :  false"};
+    QTest::newRow("a port whose number needs more than 32 bits reads as 0")
+        << settings_file::regular << QByteArray("[server]\nip=10.0.0.1\nport=4295002961\n")
+        << "10.0.0.1" << 0u << false << "https://10.0.0.1:0"
+        << QStringList{"IP :  \"10.0.0.1\"", "Port :  0", "enable cert verify :  false"};
     QTest::newRow("a quoted port is read as a number")
-        << true << QByteArray("[server]\nport=\"9000\"\n") << default_ip << 9000u << false
-        << QStringLiteral("https://%1:9000").arg(default_ip)
+        << settings_file::regular << QByteArray("[server]\nport=\"9000\"\n") << default_ip << 9000u
+        << false << QStringLiteral("https://%1:9000").arg(default_ip)
         << QStringList{default_ip_line, "Port :  9000", "enable cert verify :  false"};
     for (const char* text : {"True", "TRUE", "1", "yes", ""}) {
         QTest::addRow("verification \"%s\" is not the exact text true", text)
-            << true << QByteArray("[server]\nenable_certificate_verification=") + text + "\n"
+            << settings_file::regular
+            << QByteArray("[server]\nenable_certificate_verification=") + text + "\n"
             << default_ip << 8443u << false << default_base << default_lines;
     }
     QTest::newRow("an empty ip gives an empty host")
-        << true << QByteArray("[server]\nip=\n") << "" << 8443u << false << "https://:8443"
+        << settings_file::regular << QByteArray("[server]\nip=\n") << "" << 8443u << false
+        << "https://:8443"
         << QStringList{"IP :  \"\"", "Port :  8443", "enable cert verify :  false"};
     QTest::newRow("keys above any section are not server keys")
-        << true
+        << settings_file::regular
         << QByteArray("ip=10.9.9.9\nport=1234\nenable_certificate_verification=true\n[server]\n")
         << default_ip << 8443u << false << default_base << default_lines;
     QTest::newRow("keys of another section are not server keys")
-        << true
+        << settings_file::regular
         << QByteArray("[proxy]\nip=10.9.9.9\nport=1234\nenable_certificate_verification=true\n")
         << default_ip << 8443u << false << default_base << default_lines;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a FIFO in place of the file gives the defaults")
+        << settings_file::fifo << QByteArray() << default_ip << 8443u << false << default_base
+        << default_lines;
+#endif
     QTest::newRow("key names are case-sensitive")
-        << true << QByteArray("[server]\nIP=10.9.9.9\nPort=1234\n") << default_ip << 8443u << false
-        << default_base << default_lines;
+        << settings_file::regular << QByteArray("[server]\nIP=10.9.9.9\nPort=1234\n") << default_ip
+        << 8443u << false << default_base << default_lines;
 }
 
 void tst_server::settings()
 {
-    QFETCH(bool, has_file);
+    QFETCH(settings_file, file);
     QFETCH(QByteArray, ini);
-    if (has_file)
+    if (file == settings_file::regular)
         write_settings(ini);
+    if (file == settings_file::fifo)
+        make_fifo();
 
     tnw_selvane_auth auth;
     QVERIFY(auth.load_server_config());
@@ -227,8 +265,17 @@ void tst_server::get_url_data()
                                                                    << "https://10.0.0.5:0";
     QTest::newRow("the highest port is written unsigned") << "10.0.0.5" << 4294967295u << ""
                                                           << "https://10.0.0.5:4294967295";
-    QTest::newRow("an address holding %2 stays intact") << "fe80::1%2" << 8443u << ""
-                                                        << "https://fe80::1%2:8443";
+    QTest::newRow("an IPv6 address is written in brackets") << "::1" << 8443u << ""
+                                                            << "https://[::1]:8443";
+    QTest::newRow("an IPv6 address given in brackets keeps one pair")
+        << "[fe80::a:b]" << 8443u << ""
+        << "https://[fe80::a:b]:8443";
+    QTest::newRow("an IPv6 zone holding %2 stays intact, its % escaped")
+        << "fe80::1%2" << 8443u << ""
+        << "https://[fe80::1%252]:8443";
+    QTest::newRow("an IPv4-mapped IPv6 address is an IPv6 address")
+        << "::ffff:10.0.0.5" << 8443u << ""
+        << "https://[::ffff:10.0.0.5]:8443";
     QTest::newRow("an address holding %1 stays intact") << "host%1" << 443u << ""
                                                         << "https://host%1:443";
 }

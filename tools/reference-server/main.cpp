@@ -18,6 +18,9 @@ int main(int argc, char* argv[])
     parser.addOption({"port", "TCP port to listen on; 0 picks a free one.", "port", "8443"});
     parser.addOption({"port-file", "Write the port listened on to this file.", "file"});
     parser.addOption({"once", "Quit after answering one sign-on request."});
+    parser.addOption({"timeout",
+                      "Close a connection that has not sent its request after this many seconds.",
+                      "seconds", "10"});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -27,12 +30,19 @@ int main(int argc, char* argv[])
         err << "reference server: --port takes 0 to 65535" << Qt::endl;
         return 2;
     }
+    bool timeout_ok = false;
+    const uint timeout = parser.value("timeout").toUInt(&timeout_ok);
+    if (!timeout_ok || timeout < 1 || timeout > 3600) {
+        err << "reference server: --timeout takes 1 to 3600" << Qt::endl;
+        return 2;
+    }
     self_signed_identity identity = make_self_signed_identity();
     if (identity.certificate.isNull() || identity.key.isNull()) {
         err << "reference server: could not make a certificate" << Qt::endl;
         return 1;
     }
-    signon_server server(std::move(identity), parser.isSet("once"));
+    signon_server server(std::move(identity), parser.isSet("once"),
+                         static_cast<int>(timeout) * 1000);
     if (!server.listen(QHostAddress::LocalHost, static_cast<quint16>(port))) {
         err << "reference server: " << server.errorString() << Qt::endl;
         return 1;

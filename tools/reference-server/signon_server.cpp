@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QSslSocket>
 #include <QTextStream>
+#include <QTimer>
 
 namespace {
 
@@ -46,20 +47,45 @@ void report(const sign_on_request& request)
 {
     QTextStream out(stdout);
     if (request.status == 200) {
-        out << "sign-on received: userId=\"" << request.user_id << "\" currentTime=\""
-            << request.current_time << '"';
+        out << "sign-on received: userId=\"" << printable_field(request.user_id)
+            << "\" currentTime=\"" << printable_field(request.current_time) << '"';
         if (request.has_req_uri)
-            out << " reqURI=\"" << request.req_uri << '"';
+            out << " reqURI=\"" << printable_field(request.req_uri) << '"';
     } else {
-        out << "sign-on refused (" << request.status << "): " << request.error;
+        out << "sign-on refused (" << request.status << "): " << printable_field(request.error);
     }
     out << Qt::endl;
 }
 
 } // namespace
 
-signon_server::signon_server(self_signed_identity identity, bool once, QObject* parent)
-    : QTcpServer(parent), m_identity(std::move(identity)), m_once(once)
+QString printable_field(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (c == QLatin1Char('\\') || c == QLatin1Char('"'))
+            out += QLatin1Char('\\') + QString(c);
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+signon_server::signon_server(self_signed_identity identity, bool once, int timeout_ms,
+                             QObject* parent)
+    : QTcpServer(parent), m_identity(std::move(identity)), m_once(once), m_timeout_ms(timeout_ms)
 {}
 
 void signon_server::incomingConnection(qintptr descriptor)
@@ -74,6 +100,15 @@ void signon_server::incomingConnection(qintptr descriptor)
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
     // The agent's reachability probe connects and leaves without a byte: that is no error.
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    // One deadline for handshake and request together, owned by the socket: neither a stalled
+    // handshake nor a request sent a byte at a time can hold a descriptor for long.
+    auto* deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    deadline->start(m_timeout_ms);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { read_request(socket); });
     socket->startServerEncryption();
 }

@@ -12,7 +12,10 @@ class signon_server : public QTcpServer
     Q_OBJECT
 
 public:
-    explicit signon_server(self_signed_identity identity, bool once, QObject* parent = nullptr);
+    // A connection that has not finished its handshake and its request within timeout_ms is
+    // closed, so held connections cannot use up the descriptors.
+    signon_server(self_signed_identity identity, bool once, int timeout_ms,
+                  QObject* parent = nullptr);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -23,4 +26,10 @@ private:
 
     self_signed_identity m_identity;
     bool m_once;
+    int m_timeout_ms;
 };
+
+// text for one line of output: backslash, double quote and control characters (line and
+// paragraph separators included) written as escapes, so that a field cannot end its quotes or
+// its line.
+QString printable_field(const QString& text);

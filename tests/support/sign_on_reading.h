@@ -1,5 +1,7 @@
 #pragma once
 
+#include "time_stamp.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -20,12 +22,6 @@ struct sign_on_reading
 // length 4 * ceil(n / 3)), decrypts, and splits the parameter into exactly two or three
 // fields named userId, currentTime and reqURI. Any departure is a test failure.
 void read_sign_on_address(const QString& address, const QString& base, sign_on_reading& reading);
-
-// A test failure unless time is "yyyy-MM-dd hh:mm:ss" and lies between before and after.
-void check_time_stamp(const QByteArray& time, const QDateTime& before, const QDateTime& after);
-
-// Now, to the second, as a time stamp taken now can be no earlier.
-QDateTime now_to_the_second();
 
 // The messages captured so far as "<level>: <text>"; a test failure when any of them carries
 // a source file or function, which the agent's lines never do.

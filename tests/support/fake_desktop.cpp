@@ -18,9 +18,13 @@ tnw_platform fake_desktop::platform(const QString& sso_library)
     platform.show_box = [this](tnw_box_kind kind, const QString& title, const QString& text) {
         boxes << (kind == tnw_box_kind::warning ? warning_box(title, text)
                                                 : information_box(title, text));
+        if (at_box)
+            at_box();
     };
     platform.start_detached = [this](const QString& program, const QStringList& arguments) {
         starts.append({program, arguments});
+        if (at_start)
+            at_start();
         return start_succeeds;
     };
     platform.account_name = [this](QString& principal) {

@@ -20,11 +20,13 @@ xdg_sandbox::xdg_sandbox()
     m_valid = m_dir.isValid() && root.mkpath(QStringLiteral("data/applications")) &&
               root.mkpath(QStringLiteral("config")) && root.mkpath(QStringLiteral("system")) &&
               root.mkpath(QStringLiteral("browser bin"));
-    const QString record = m_dir.filePath(QStringLiteral("argv"));
-    // NUL-separated, and renamed into place, so a reader never sees half a record.
-    const QString script = QStringLiteral("#!/bin/sh\nprintf '%s\\0' \"$@\" > '%1.part' && "
-                                          "mv '%1.part' '%1'\n")
-                               .arg(record);
+    // One file per start, NUL-separated, renamed into place so a reader never sees half a
+    // record; the names sort in the order of the starts.
+    const QString script =
+        QStringLiteral("#!/bin/sh\nf=$(mktemp '%1/.start.XXXXXX') && printf '%s\\0' \"$@\" > "
+                       "\"$f\" && mv \"$f\" \"%1/start-$(date +%s%N)-$$\"\n")
+            .arg(m_dir.filePath(QStringLiteral("starts")));
+    m_valid = m_valid && root.mkpath(QStringLiteral("starts"));
     m_valid = m_valid && write_file(recorder_path(), script.toUtf8()) &&
               QFile::setPermissions(recorder_path(),
                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -95,14 +97,28 @@ void xdg_sandbox::apply_to_this_process() const
     qunsetenv("XDG_CURRENT_DESKTOP");
 }
 
+QVector<QStringList> xdg_sandbox::starts() const
+{
+    const QDir folder(m_dir.filePath(QStringLiteral("starts")));
+    QVector<QStringList> starts;
+    for (const QString& name :
+         folder.entryList({QStringLiteral("start-*")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QStringList arguments;
+        for (const QByteArray& argument : file.readAll().split('\0'))
+            arguments << QString::fromUtf8(argument);
+        arguments.removeLast(); // after the last NUL
+        starts << arguments;
+    }
+    return starts;
+}
+
 std::optional<QStringList> xdg_sandbox::recorded() const
 {
-    QFile file(m_dir.filePath(QStringLiteral("argv")));
-    if (!file.open(QIODevice::ReadOnly))
+    const QVector<QStringList> all = starts();
+    if (all.isEmpty())
         return std::nullopt;
-    QStringList arguments;
-    for (const QByteArray& argument : file.readAll().split('\0'))
-        arguments << QString::fromUtf8(argument);
-    arguments.removeLast(); // after the last NUL
-    return arguments;
+    return all.last();
 }

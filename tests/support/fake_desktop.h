@@ -21,8 +21,11 @@ public:
     // What the account-name question answers; unset means the account has no principal name.
     std::function<bool(QString& principal)> account;
     bool start_succeeds = true;
+    // Run inside the calls, while the code under test still holds what it holds then.
+    std::function<void()> at_start;
+    std::function<void()> at_box;
 
-    tnw_platform platform(const QString& sso_library);
+    tnw_platform platform(const QString& sso_library = QString());
 
     // The one address the flow handed to the browser; a test failure when there was not
     // exactly one start of program with exactly one argument.

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVector>
 
 #include <optional>
 
@@ -31,7 +32,9 @@ public:
     QProcessEnvironment environment() const;
     void apply_to_this_process() const;
 
-    // The recorder's arguments, once it has run.
+    // The recorder's arguments, for each of its starts in order.
+    QVector<QStringList> starts() const;
+    // Those of its last start, once it has run.
     std::optional<QStringList> recorded() const;
 
 private:
