@@ -49,7 +49,27 @@ file(GET_RUNTIME_DEPENDENCIES
     DIRECTORIES "${_index}"
     PRE_EXCLUDE_REGEXES ${_system_dlls}
     RESOLVED_DEPENDENCIES_VAR _resolved
-    UNRESOLVED_DEPENDENCIES_VAR _unresolved)
+    UNRESOLVED_DEPENDENCIES_VAR _unresolved
+    CONFLICTING_DEPENDENCIES_PREFIX _conflict)
+
+# The program's own folder is searched as well, and holds the copies of an earlier build: of
+# the two, the original is the one to copy.
+foreach(_name IN LISTS _conflict_FILENAMES)
+    set(_original "")
+    foreach(_path IN LISTS _conflict_${_name})
+        get_filename_component(_dir "${_path}" DIRECTORY)
+        if(_dir STREQUAL _index)
+            set(_original "${_path}")
+        elseif(NOT _dir STREQUAL DESTINATION)
+            set(_original "")
+            break()
+        endif()
+    endforeach()
+    if(NOT _original)
+        message(FATAL_ERROR "${_name} found in more than one folder: ${_conflict_${_name}}")
+    endif()
+    list(APPEND _resolved "${_original}")
+endforeach()
 
 if(_unresolved)
     list(JOIN _unresolved ", " _names)
