@@ -73,7 +73,8 @@ endforeach()
 
 if(_unresolved)
     list(JOIN _unresolved ", " _names)
-    message(FATAL_ERROR "Runtime DLLs not found in ${SEARCH_DIRS}: ${_names}")
+    message(FATAL_ERROR "Runtime DLLs not found in ${SEARCH_DIRS}: ${_names} (a DLL of Windows "
+                        "itself belongs in the list of system DLLs in ${CMAKE_CURRENT_LIST_FILE})")
 endif()
 
 set(_copied "")

@@ -6,8 +6,8 @@
 #        directory INSTALLDIR). STAGE must lie beside WXS: wixl resolves a Source relative to the
 #        folder of its .wxs file and finds no absolute one.
 #   NSH: the NSIS uninstaller's deletions.
-# config\server.ini is the administrator's: the NSIS uninstaller leaves it to its own check
-# (an upgrade of the MSI keeps an edited one by itself). logs\ is created empty and never emptied.
+# config\server.ini is the administrator's: its component is named ServerSettings for
+# make_msi.cmake, and the NSIS uninstaller leaves it to its own check. logs\ is created empty.
 cmake_minimum_required(VERSION 3.25)
 
 get_filename_component(_wxs_dir "${WXS}" DIRECTORY)
@@ -56,6 +56,10 @@ function(_directory relative indent)
         else()
             set(_has_files TRUE)
             _id(c "${_path}" _component_id)
+            if(_path STREQUAL _settings)
+                # make_msi.cmake marks this component by its name.
+                set(_component_id ServerSettings)
+            endif()
             _id(f "${_path}" _file_id)
             _guid("${_path}" _component_guid)
             if(NOT _path STREQUAL _settings)
