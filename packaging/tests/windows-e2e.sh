@@ -254,6 +254,11 @@ test_nsis() {
     cp "$nsis_package" "$drive_c/tarnwell-setup.exe"
     timed "nsis: silent install" wine 'C:\tarnwell-setup.exe' /S
     check_installed nsis
+    # Uninstalled before anything ran, it leaves nothing: server.ini is unchanged, logs\ empty.
+    wine "$install_dir_windows\Uninstall.exe" /S && wineserver -w
+    [ ! -e "$install_dir" ] || fail "nsis: left after uninstall: $(cd "$install_dir" && find .)"
+    wine 'C:\tarnwell-setup.exe' /S && wineserver -w
+    check_installed nsis
     start_server nsis
     write_settings
     click_link nsis
