@@ -28,6 +28,11 @@ QString tnw_translation_file()
            QStringLiteral("tarnwellv4_selvane_ko.qm");
 }
 
+QString tnw_qt_translation_file()
+{
+    return tnw_translator_directory() + QDir::separator() + QStringLiteral("qtbase_ko.qm");
+}
+
 bool tnw_install_translation(const tnw_platform& platform)
 {
     if (!QDir(tnw_translator_directory()).exists()) {
@@ -44,6 +49,12 @@ bool tnw_install_translation(const tnw_platform& platform)
         return false;
     }
     QCoreApplication::installTranslator(translator);
+    // Qt's own texts, such as the boxes' buttons. Only a nicety: without it they stay English.
+    auto* qt_translator = new QTranslator(QCoreApplication::instance());
+    if (qt_translator->load(tnw_qt_translation_file(), QString(), QString(), QString()))
+        QCoreApplication::installTranslator(qt_translator);
+    else
+        delete qt_translator;
     return true;
 }
 

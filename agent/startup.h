@@ -11,9 +11,11 @@ QString tnw_request_path(const QStringList& arguments);
 
 QString tnw_translator_directory();
 QString tnw_translation_file();
+// Qt's own Korean texts; loaded when present, never required.
+QString tnw_qt_translation_file();
 
-// Loads and installs the Korean translation. When the directory or the file is missing, tells
-// the user in a box and returns false.
+// Loads and installs the Korean translation, then Qt's own when it loads. When the directory or
+// the agent's file is missing, tells the user in a box and returns false.
 bool tnw_install_translation(const tnw_platform& platform);
 
 // One start of the agent after the application object and the log library exist: banner,

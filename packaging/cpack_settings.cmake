@@ -1,22 +1,18 @@
-# Package settings: a Debian package on Linux, an NSIS installer on Windows.
+# Package settings of the Debian package.
 
 set(CPACK_PACKAGE_NAME "tarnwell")
 set(CPACK_PACKAGE_VENDOR "Tarnwell")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Desktop sign-on agent")
 set(CPACK_PACKAGE_CONTACT "Tarnwell maintainers <tarnwell@example.invalid>" CACHE STRING
     "Maintainer named in the packages")
-# The NSIS fragments hold quotes, backslashes and $INSTDIR, which must reach cpack unchanged.
+# Values with quotes, backslashes and line breaks reach cpack unchanged.
 set(CPACK_VERBATIM_VARIABLES TRUE)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_TARNWELL_DEB_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_SOURCE_DIR}/cpack_generator_options.cmake")
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_SOURCE_DIR}/deb_logs_link.cmake")
 
-if(WIN32)
-    set(CPACK_GENERATOR "NSIS")
-else()
-    set(CPACK_GENERATOR "DEB")
-endif()
+set(CPACK_GENERATOR "DEB")
 
 # Debian: the file name is tarnwell_<version>_<arch>.deb. Library dependencies come from
 # dpkg-shlibdeps; the maintainer scripts need update-desktop-database and setfacl.
@@ -45,13 +41,7 @@ if(EXISTS "${TARNWELL_SAMPLE_SETTINGS}")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
-# Windows: the link handler and the logs folder's rights are set by the fragments below.
-set(CPACK_PACKAGE_INSTALL_DIRECTORY "Tarnwell")
-set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-set(CPACK_NSIS_PACKAGE_NAME "Tarnwell sign-on agent")
-file(READ "${CMAKE_CURRENT_SOURCE_DIR}/windows/link_handler_install.nsh"
-     CPACK_NSIS_EXTRA_INSTALL_COMMANDS)
-file(READ "${CMAKE_CURRENT_SOURCE_DIR}/windows/link_handler_uninstall.nsh"
-     CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS)
+# Windows: the NSIS installer and the MSI are made by the windows_packages target
+# (packaging/CMakeLists.txt) from packaging/windows/tarnwell.nsi and tarnwell.wxs.
 
 include(CPack)

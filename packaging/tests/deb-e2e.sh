@@ -136,6 +136,7 @@ expected_contents() {
         echo "$prefix/libquillmark.so.4.0.0"
         echo "$prefix/logs -> $logs"
         echo "$prefix/tarnwell"
+        echo "$prefix/translator/qtbase_ko.qm"
         echo "$prefix/translator/tarnwellv4_selvane_ko.qm"
         echo "$entry"
         if [ -f "$src/agent/server/server.ini" ]; then echo "$prefix/config/server.ini"; fi

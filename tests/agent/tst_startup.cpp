@@ -4,6 +4,7 @@
 
 #include <quillmark/quillmarkv2.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDate>
 #include <QDir>
@@ -33,6 +34,7 @@ private slots:
     void request_path();
     void missing_translation_data();
     void missing_translation();
+    void installed_translation_is_used_data();
     void installed_translation_is_used();
 
 private:
@@ -154,13 +156,39 @@ void tst_startup::missing_translation()
     remove_translator_dir();
 }
 
+void tst_startup::installed_translation_is_used_data()
+{
+    QTest::addColumn<QByteArray>("qt_file_content");
+    QTest::addColumn<QString>("ok_button");
+
+    // Translators stay installed for the life of the application, so the rows that leave Qt's
+    // texts in English come before the one that installs Qt's translation.
+    QTest::newRow("without Qt's translation the agent's texts still load") << QByteArray() << "OK";
+    QTest::newRow("a Qt translation that is no translation is skipped")
+        << QByteArray("not a translation file") << "OK";
+    QFile qt_file(TNW_TEST_QT_QM_FILE);
+    QVERIFY(qt_file.open(QIODevice::ReadOnly));
+    QTest::newRow("Qt's translation puts the boxes' button in Korean")
+        << qt_file.readAll() << QString::fromUtf8("확인");
+}
+
 void tst_startup::installed_translation_is_used()
 {
+    QFETCH(QByteArray, qt_file_content);
+    QFETCH(QString, ok_button);
+
     install_qm();
+    if (!qt_file_content.isEmpty()) {
+        QFile file(tnw_qt_translation_file());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(qt_file_content);
+    }
     tnw_platform platform = tnw_system_platform();
     QVERIFY(tnw_install_translation(platform));
     QCOMPARE(QObject::tr("Run Browser"), QString::fromUtf8("브라우저 실행"));
     QCOMPARE(QObject::tr("auth"), QString::fromUtf8("인증"));
+    QMessageBox box(QMessageBox::Information, "t", "t", QMessageBox::Ok);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), ok_button);
     remove_translator_dir();
 }
 

@@ -1,0 +1,79 @@
+; The interactive and silent (/S) installer, 64-bit. Built by makensis (Debian's nsis) from the
+; install tree and the uninstaller's file list that the build generates from it:
+;   makensis -DVERSION=<x.y.z> -DSTAGE=<install tree> -DFILE_LIST=<uninstall_files.nsh>
+;            -DOUTFILE=<installer.exe> tarnwell.nsi
+; wine64 and 64-bit Windows run only the amd64 stub without a 32-bit subsystem; the default
+; x86 stub would also write the registry through the 32-bit view.
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwell"
+
+Name "Tarnwell sign-on agent"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Tarnwell"
+BrandingText "Tarnwell ${VERSION}"
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "Tarnwell sign-on agent"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "Tarnwell sign-on agent installer"
+VIAddVersionKey "LegalCopyright" "Tarnwell"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Agent"
+    SetOutPath "$INSTDIR"
+    File /r /x server.ini "${STAGE}/*"
+
+    ; An edited server.ini survives a reinstall or an upgrade. Its time stamp as installed is
+    ; kept, so that the uninstaller removes it only when nobody has changed it since.
+    SetOutPath "$INSTDIR\config"
+    IfFileExists "$INSTDIR\config\server.ini" settings_kept 0
+    File "${STAGE}/config/server.ini"
+    GetFileTime "$INSTDIR\config\server.ini" $0 $1
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "SettingsFileTime" "$0 $1"
+settings_kept:
+    SetOutPath "$INSTDIR"
+
+    !include "link_handler_install.nsh"
+
+    WriteUninstaller "$INSTDIR\Uninstall.exe"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tarnwell sign-on agent"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Tarnwell"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\tarnwell.exe",0'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+    !include "link_handler_uninstall.nsh"
+
+    !include "${FILE_LIST}"
+
+    Push $0
+    Push $1
+    Push $2
+    ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "SettingsFileTime"
+    GetFileTime "$INSTDIR\config\server.ini" $0 $1
+    StrCmp $2 "$0 $1" 0 +2
+    Delete "$INSTDIR\config\server.ini"
+    Pop $2
+    Pop $1
+    Pop $0
+    RMDir "$INSTDIR\config"
+
+    Delete "$INSTDIR\Uninstall.exe"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ; Stays while logs\ holds the users' logs.
+    RMDir "$INSTDIR"
+SectionEnd
