@@ -1,6 +1,7 @@
 #include "legacy_message.h"
 
-#include "log_digits.h"
+#include "log_line.h"
+#include "log_platform.h"
 
 #include <QByteArray>
 #include <QString>
@@ -76,16 +77,14 @@ bool passes(const char* begin, const char* end, passthrough rule)
 
 bool append_text(fixed_buffer& out, const char* begin, const char* end)
 {
-#ifdef Q_OS_WIN
+    if (line_end_size == 1)
+        return out.append(begin, static_cast<std::size_t>(end - begin));
     for (const char* p = begin; p < end; ++p) {
-        const bool ok = *p == '\n' ? out.append("\r\n", 2) : out.append(p, 1);
+        const bool ok = *p == '\n' ? out.append(line_end, line_end_size) : out.append(p, 1);
         if (!ok)
             return false;
     }
     return true;
-#else
-    return out.append(begin, static_cast<std::size_t>(end - begin));
-#endif
 }
 
 bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
@@ -173,6 +172,22 @@ bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthr
     }
 }
 
+bool has_count_conversion(const char* format)
+{
+    for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p, '%')) {
+        ++p;
+        if (*p == '%') {
+            ++p;
+            continue;
+        }
+        // Flags, field width, precision, argument position and length modifiers.
+        p += std::strspn(p, "-+ #0'123456789.*$hlLqjztI");
+        if (*p == 'n')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool fixed_buffer::append(const char* bytes, std::size_t n)
@@ -221,6 +236,13 @@ bool append_simple_message(fixed_buffer& out, const char* format, va_list args, 
     }
     va_end(rest);
     return ok;
+}
+
+QString legacy_message(const char* format, va_list args)
+{
+    if (has_count_conversion(format))
+        return QString::fromLocal8Bit(format);
+    return QString::vasprintf(QString::fromLocal8Bit(format).toUtf8().constData(), args);
 }
 
 } // namespace quillmark_detail

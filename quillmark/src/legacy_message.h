@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdarg>
 #include <cstddef>
 
@@ -41,5 +43,11 @@ private:
 // end is two bytes, so is every line feed of the message. Returns false otherwise, with out
 // partly filled: the caller then expands the line the general way. args is read through a copy.
 bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule);
+
+// The message of format and args, the general way: the format is read in the local 8-bit
+// encoding, the expansion reads it, and "%s" arguments, as UTF-8. A format with a "%n"
+// conversion (whatever its modifiers) is not expanded but taken as it stands: a log call never
+// writes through its arguments.
+QString legacy_message(const char* format, va_list args);
 
 } // namespace quillmark_detail

@@ -1,17 +1,11 @@
 #include "log_line.h"
 
-#include "log_buffer.h"
-#include "log_digits.h"
 #include "log_stamp.h"
 
 #include <QString>
 #include <QTextCodec>
 
 #include <cstring>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace quillmark_detail {
 
@@ -72,20 +66,8 @@ bool narrow_ascii(char* out, const QString& text)
 {
     const ushort* units = text.utf16();
     const auto n = static_cast<std::size_t>(text.size());
-    std::size_t i = 0;
     ushort bits = 0;
-#ifdef __SSE2__
-    __m128i wide_bits = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
-        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        wide_bits = _mm_or_si128(wide_bits, eight);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(eight, eight));
-    }
-    const __m128i high = _mm_and_si128(wide_bits, _mm_set1_epi16(static_cast<short>(0xff80)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xffff)
-        return false;
-#endif
-    for (; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         bits |= units[i];
         out[i] = static_cast<char>(units[i]);
     }
@@ -151,6 +133,47 @@ void append_encoded_line(line_buffer& out, const stamp_cache& stamp, const decim
 }
 
 } // namespace
+
+char* line_buffer::grow(std::size_t n)
+{
+    const std::size_t wanted = m_size + n;
+    std::size_t grown = m_capacity ? m_capacity : 256;
+    while (grown < wanted)
+        grown *= 2;
+    std::unique_ptr<char[]> bigger(new char[grown]);
+    if (m_size)
+        std::memcpy(bigger.get(), m_data.get(), m_size);
+    m_data = std::move(bigger);
+    m_capacity = grown;
+    return m_data.get() + m_size;
+}
+
+void line_buffer::shrink(std::size_t keep)
+{
+    if (m_capacity <= keep)
+        return;
+    m_data.reset();
+    m_size = 0;
+    m_capacity = 0;
+    room(keep);
+}
+
+char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
+                   bool capitals)
+{
+    const char* digits = capitals ? "0123456789ABCDEF" : "0123456789abcdef";
+    char reversed[64];
+    std::size_t n = 0;
+    do {
+        reversed[n++] = digits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    if (negative)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = reversed[--n];
+    return out;
+}
 
 decimal_text to_decimal(qint32 value)
 {

@@ -1,27 +1,47 @@
 #include "log_paths.h"
 
+#include "log_platform.h"
+
 #include <QCoreApplication>
+#include <QLocale>
 
 namespace quillmark_detail {
 
+namespace {
+
+const QLatin1String date_format("yyyy-MM-dd");
+const QLatin1String file_suffix("_tarnwell.log");
+
+} // namespace
+
 QString log_directory()
 {
-#ifdef Q_OS_WIN
-    return QCoreApplication::applicationDirPath() + QStringLiteral("\\logs");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/logs");
-#endif
+    const QString program_dir = QCoreApplication::instance()
+                                    ? QCoreApplication::applicationDirPath()
+                                    : executable_directory();
+    return program_dir + path_separator + QLatin1String("logs");
 }
 
 QString log_file_path(const QDate& day)
 {
-    // One-pass substitution: a "%1" or "%2" inside the program's folder stays as it is.
-#ifdef Q_OS_WIN
-    const QString file_template = QStringLiteral("%1\\%2_tarnwell.log");
-#else
-    const QString file_template = QStringLiteral("%1/%2_tarnwell.log");
-#endif
-    return file_template.arg(log_directory(), day.toString(QStringLiteral("yyyy-MM-dd")));
+    // ASCII digits whatever the locale: the name must not depend on who runs the program.
+    return log_directory() + path_separator + QLocale::c().toString(day, date_format) + file_suffix;
+}
+
+bool is_daily_log_name(const QString& name)
+{
+    const int date_length = date_format.size();
+    if (name.size() != date_length + file_suffix.size() || !name.endsWith(file_suffix))
+        return false;
+    for (int i = 0; i < date_length; ++i) {
+        const QChar c = name.at(i);
+        const bool expected = date_format.at(i) == QLatin1Char('-')
+                                  ? c == QLatin1Char('-')
+                                  : c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (!expected)
+            return false;
+    }
+    return QDate::fromString(name.left(date_length), date_format).isValid();
 }
 
 } // namespace quillmark_detail

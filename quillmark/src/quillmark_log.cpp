@@ -1,9 +1,10 @@
 #include <quillmark/quillmark_log.h>
 
-#include "legacy_format.h"
 #include "legacy_message.h"
-#include "log_clock.h"
-#include "log_digits.h"
+#include "log_line.h"
+#include "log_lock.h"
+#include "log_platform.h"
+#include "log_stamp.h"
 #include "quillmark.h"
 
 #include <QString>
@@ -19,13 +20,13 @@ namespace {
 std::atomic<quillmark*> g_log_ptr{nullptr};
 std::mutex g_create_mutex;
 
-void delete_log()
+// The object is left alive at exit: other threads may still be inside it.
+void stop_log()
 {
-    delete g_log_ptr.exchange(nullptr, std::memory_order_acq_rel);
+    g_log_ptr.load(std::memory_order_acquire)->stop_writing();
 }
 
-// Made on first use, whichever thread comes first; the at-exit list deletes it again when the
-// library is unloaded or the process ends.
+// Made on first use, whichever thread comes first.
 quillmark* log_object()
 {
     quillmark* log = g_log_ptr.load(std::memory_order_acquire);
@@ -34,9 +35,10 @@ quillmark* log_object()
     std::lock_guard<std::mutex> guard(g_create_mutex);
     log = g_log_ptr.load(std::memory_order_acquire);
     if (!log) {
+        quillmark_detail::keep_library_loaded();
         log = new quillmark;
         g_log_ptr.store(log, std::memory_order_release);
-        std::atexit(delete_log);
+        std::atexit(stop_log);
     }
     return log;
 }
@@ -54,11 +56,18 @@ quillmark_detail::passthrough current_passthrough()
     return t_rule;
 }
 
-#ifdef Q_OS_WIN
-constexpr char line_end[] = "\r\n";
-#else
-constexpr char line_end[] = "\n";
-#endif
+// The time stamp of now, converted to local time once per second and thread.
+std::size_t stamp_text(char (&out)[quillmark_detail::stamp_cache::max_size])
+{
+    thread_local quillmark_detail::stamp_cache t_stamp;
+    t_stamp.set_time(quillmark_detail::now_ms());
+    return static_cast<std::size_t>(t_stamp.write(out) - out);
+}
+
+quint32 thread_number()
+{
+    return static_cast<quint32>(quillmark_detail::current_thread_id());
+}
 
 // Most lines: the expansion needs no string, and the line is put together in bytes on the stack.
 // False when the line must take the general way.
@@ -69,34 +78,38 @@ bool write_simple_line(QLatin1String level, const char* format, va_list args)
         return false;
     char storage[2048];
     quillmark_detail::fixed_buffer line(storage, sizeof storage);
-    char stamp[quillmark_detail::legacy_timestamp_room];
-    line.append(stamp, quillmark_detail::legacy_timestamp_text(quillmark_detail::now_ms(), stamp));
+    char stamp[quillmark_detail::stamp_cache::max_size];
+    line.append(stamp, stamp_text(stamp));
     line.append("    ", 4);
     char number[24];
-    const char* number_end = quillmark_detail::write_number(
-        number, quillmark_detail::legacy_thread_number(), false, 10, false);
+    const char* number_end =
+        quillmark_detail::write_number(number, thread_number(), false, 10, false);
     line.append(number, std::size_t(number_end - number));
     line.append(" [", 2);
     line.append(level.data(), std::size_t(level.size()));
     line.append("] ", 2);
     if (!quillmark_detail::append_simple_message(line, format, args, rule) ||
-        !line.append(line_end, sizeof line_end - 1))
+        !line.append(quillmark_detail::line_end, quillmark_detail::line_end_size))
         return false;
     log_object()->write_log_bytes(line.data(), line.size());
     return true;
 }
 
 // The format is in the local 8-bit encoding; the expansion reads it, and "%s" arguments, as
-// UTF-8. The message is inserted unchanged: the whole line is turned into the local encoding
-// once, when it is written, which replaces what that encoding cannot hold.
+// UTF-8. The message is inserted last and in one pass with the rest, so that a "%1" inside it
+// stays; the whole line is turned into the local encoding once, when it is written, which
+// replaces what that encoding cannot hold.
 void write_line(QLatin1String level, const char* format, va_list args)
 {
-    if (write_simple_line(level, format, args))
+    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed) ||
+        write_simple_line(level, format, args))
         return;
     const QString message = quillmark_detail::legacy_message(format, args);
-    const QString timestamp = quillmark_detail::legacy_timestamp(quillmark_detail::now_ms());
-    const quint64 thread = quillmark_detail::legacy_thread_number();
-    log_object()->write_log(quillmark_detail::legacy_line(timestamp, thread, level, message));
+    char stamp[quillmark_detail::stamp_cache::max_size];
+    const std::size_t stamp_size = stamp_text(stamp);
+    log_object()->write_log(QStringLiteral("%1    %2 [%3] %4")
+                                .arg(QString::fromLatin1(stamp, int(stamp_size)),
+                                     QString::number(thread_number()), QString(level), message));
 }
 
 } // namespace

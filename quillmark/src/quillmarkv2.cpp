@@ -1,9 +1,10 @@
 #include <quillmark/quillmarkv2.h>
 
-#include "log_clock.h"
+#include "log_line.h"
 #include "log_lock.h"
 #include "log_paths.h"
-#include "quillmarkv2_state.h"
+#include "log_platform.h"
+#include "log_stamp.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +14,61 @@
 #include <cstdlib>
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
+
+namespace {
+
+using write_lock = quillmark_detail::held_lock<QReadWriteLock>;
+
+// Room kept in the line buffer: most lines fit without a reallocation; one very long line does
+// not keep its room for good.
+constexpr std::size_t line_reserve = 512;
+constexpr std::size_t line_keep = 64 * 1024;
+
+// The emitting thread's number as text, worked out again only when the id changes (a new thread
+// reusing this storage never does; the child of a fork does).
+struct thread_label
+{
+    qint32 id = 0;
+    quillmark_detail::decimal_text text{};
+};
+thread_local thread_label t_thread;
+
+const quillmark_detail::decimal_text& thread_text()
+{
+    const qint32 id = quillmark_detail::current_thread_id();
+    if (id != t_thread.id) {
+        t_thread.id = id;
+        t_thread.text = quillmark_detail::to_decimal(id);
+    }
+    return t_thread.text;
+}
+
+// The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
+// whatever the handler needs is set up before our clean-up is registered, so that a line written
+// while the process ends still finds it.
+void set_up_what_the_handler_needs()
+{
+    // A contended read-write lock keeps its wait record in a list of Qt's global data.
+    QReadWriteLock contended;
+    contended.lockForWrite();
+    contended.tryLockForRead(1);
+    contended.unlock();
+    quillmark_detail::stamp_cache stamp;
+    stamp.set_time(quillmark_detail::now_ms());
+    QTextCodec::codecForLocale();
+    QDir(quillmark_detail::log_directory()).exists();
+}
+
+} // namespace
+
+// What the handler reuses from line to line; touched only with the logger's lock held.
+struct quillmarkv2::line_state
+{
+    quillmark_detail::stamp_cache stamp;
+    quillmark_detail::line_buffer line;
+    // The locale's codec, looked up again with each new second rather than on every line.
+    QTextCodec* codec = nullptr;
+};
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state)
 {
@@ -26,25 +82,11 @@ quillmarkv2::~quillmarkv2()
     delete m_line_ptr;
 }
 
-namespace {
-
-// The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
-// whatever the handler needs is set up before our clean-up is registered, so that a line written
-// while the process ends still finds it.
-void set_up_what_the_handler_needs()
-{
-    quillmark_detail::stamp_cache stamp;
-    stamp.set_time(quillmark_detail::now_ms());
-    QTextCodec::codecForLocale();
-    QDir(quillmark_detail::log_directory()).exists();
-}
-
-} // namespace
-
 quillmarkv2* quillmarkv2::get_instance()
 {
     if (!m_instance_ptr) {
         set_up_what_the_handler_needs();
+        quillmark_detail::keep_library_loaded();
         m_instance_ptr = new quillmarkv2;
         std::atexit(&quillmarkv2::release_at_unload);
     }
@@ -57,6 +99,17 @@ void quillmarkv2::exit_instance()
         m_instance_ptr->deleteLater();
         m_instance_ptr = nullptr;
     }
+}
+
+void quillmarkv2::initialize(bool debug)
+{
+    {
+        const write_lock held(m_lock);
+        m_debug = debug;
+        m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
+        open_file_unlocked(m_line_ptr->stamp.date());
+    }
+    qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
 bool quillmarkv2::is_debug()
@@ -76,7 +129,7 @@ QFile* quillmarkv2::get_file_object()
 
 void quillmarkv2::set_file_object()
 {
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::write);
+    const write_lock held(m_lock);
     m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
     open_file_unlocked(m_line_ptr->stamp.date());
 }
@@ -85,14 +138,49 @@ bool quillmarkv2::check_compare_date()
 {
     // One local-time conversion; the handler compares against its per-second cache instead.
     const QDate today = QDateTime::fromMSecsSinceEpoch(quillmark_detail::now_ms()).date();
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::read);
+    const write_lock held(m_lock);
     return m_file_date == today;
 }
 
 void quillmarkv2::destroy()
 {
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::write);
+    const write_lock held(m_lock);
     release_file_unlocked();
+}
+
+void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& context,
+                                  const QString& message)
+{
+    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed) ||
+        quillmark_detail::t_lock_held)
+        return;
+    quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
+    const write_lock held(log->m_lock);
+    if (!quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
+        log->write_message(type, context, message);
+}
+
+void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
+                                const QString& message)
+{
+    // The time is read under the lock, so the lines of a file follow their time stamps, and the
+    // day switch happens here too, so no writer ever sees a file being replaced.
+    quillmark_detail::stamp_cache& stamp = m_line_ptr->stamp;
+    if (stamp.set_time(quillmark_detail::now_ms()) || !m_line_ptr->codec)
+        m_line_ptr->codec = QTextCodec::codecForLocale();
+    if (m_file_date != stamp.date())
+        open_file_unlocked(stamp.date());
+    if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
+        return;
+
+    quillmark_detail::line_buffer& line = m_line_ptr->line;
+    line.clear();
+    if (!quillmark_detail::append_line(line, stamp, thread_text(), type, context, message,
+                                       m_line_ptr->codec))
+        return;
+    quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
+    if (line.capacity() > line_keep)
+        line.shrink(line_reserve);
 }
 
 void quillmarkv2::open_file_unlocked(const QDate& day)
@@ -107,7 +195,8 @@ void quillmarkv2::open_file_unlocked(const QDate& day)
         m_file_ptr->close();
     m_file_date = day;
     m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
-    if (!m_file_ptr->open(QIODevice::Append | QIODevice::Text))
+    if (!quillmark_detail::open_day_file(*m_file_ptr, m_file_ptr->fileName(),
+                                         QIODevice::Append | QIODevice::Text))
         release_file_unlocked();
 }
 
@@ -121,4 +210,17 @@ void quillmarkv2::release_file_unlocked()
         m_file_ptr->close();
     delete m_file_ptr;
     m_file_ptr = nullptr;
+}
+
+void quillmarkv2::release_at_unload()
+{
+    // Threads may still be logging: they stop at the flag, and the object (with its lock) and
+    // the installed handler stay, so that none of them ever finds freed memory or Qt's default
+    // handler working on globals that are being destroyed.
+    quillmark_detail::g_torn_down.store(true);
+    if (!m_instance_ptr)
+        return;
+    const write_lock held(m_instance_ptr->m_lock, quillmark_detail::exit_patience_ms);
+    if (held.held())
+        m_instance_ptr->release_file_unlocked();
 }
