@@ -190,16 +190,6 @@ bool has_count_conversion(const char* format)
 
 } // namespace
 
-bool fixed_buffer::append(const char* bytes, std::size_t n)
-{
-    if (m_capacity - m_size < n)
-        return false;
-    if (n)
-        std::memcpy(m_data + m_size, bytes, n);
-    m_size += n;
-    return true;
-}
-
 passthrough passthrough_for(QTextCodec* codec)
 {
     if (!codec)

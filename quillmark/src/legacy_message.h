@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log_line.h"
+
 #include <QString>
 
 #include <cstdarg>
@@ -18,22 +20,6 @@ enum class passthrough
     utf8
 };
 passthrough passthrough_for(QTextCodec* codec);
-
-// Bytes gathered in storage the caller provides (on its stack, say); nothing is allocated.
-class fixed_buffer
-{
-public:
-    fixed_buffer(char* storage, std::size_t capacity) : m_data(storage), m_capacity(capacity) {}
-    const char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    // False, appending nothing, when the bytes do not fit.
-    bool append(const char* bytes, std::size_t n);
-
-private:
-    char* m_data;
-    std::size_t m_capacity;
-    std::size_t m_size = 0;
-};
 
 // Appends the expansion of format with args, in the bytes of the local encoding, when the
 // format holds no conversions but "%%", "%s", "%d" and "%i" (optionally with "l" or "ll"), and

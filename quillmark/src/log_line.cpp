@@ -45,11 +45,12 @@ char* write_bytes(char* out, const char* bytes, std::size_t n)
     return out + n;
 }
 
-// Writes the whole digits array (the room was reserved for it), then steps over the digits only.
-char* write_decimal(char* out, const decimal_text& number)
+// A 32-bit number in decimal, sign included, as a text stream writes it.
+char* write_decimal(char* out, qint32 value)
 {
-    std::memcpy(out, number.digits, sizeof number.digits);
-    return out + number.size;
+    const auto magnitude =
+        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
+    return write_number(out, magnitude, value < 0, 10, false);
 }
 
 bool is_ascii(const char* text, std::size_t n)
@@ -75,16 +76,18 @@ bool narrow_ascii(char* out, const QString& text)
 }
 
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
-bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                       const level& lvl, const QMessageLogContext& context, const QString& message)
+bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 thread, const level& lvl,
+                       const QMessageLogContext& context, const QString& message)
 {
     const char* function = lvl.with_place && context.function ? context.function : "";
     const std::size_t function_size = lvl.with_place ? std::strlen(function) : 0;
     if (!is_ascii(function, function_size))
         return false;
     const auto message_size = static_cast<std::size_t>(message.size());
-    char* p = out.room(stamp_cache::max_size + 1 + sizeof thread.digits + 1 + sizeof lvl.tag +
-                       function_size + 2 + sizeof thread.digits + 2 + message_size + 1);
+    char* p = out.room(stamp_cache::max_size + 1 + 24 + 1 + sizeof lvl.tag + function_size + 2 +
+                       24 + 2 + message_size + 1);
+    if (!p)
+        return false;
     p = stamp.write(p);
     *p++ = '\t';
     p = write_decimal(p, thread);
@@ -94,7 +97,7 @@ bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal
     if (lvl.with_place) {
         p = write_bytes(p, function, function_size);
         p = write_bytes(p, "\t[", 2);
-        p = write_decimal(p, to_decimal(context.line));
+        p = write_decimal(p, context.line);
         p = write_bytes(p, "]\t", 2);
     }
     if (!narrow_ascii(p, message))
@@ -107,55 +110,37 @@ bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal
 
 // Any other text: the whole line goes through the codec in one pass, as a text stream on the file
 // would convert it, so that stateful encodings and unpaired surrogates come out the same.
-void append_encoded_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                         const level& lvl, const QMessageLogContext& context,
-                         const QString& message, QTextCodec* codec)
+QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lvl,
+                        const QMessageLogContext& context, const QString& message,
+                        QTextCodec* codec)
 {
     char head[stamp_cache::max_size];
     const char* head_end = stamp.write(head);
     QString text = QString::fromLatin1(head, static_cast<int>(head_end - head)) +
-                   QLatin1Char('\t') + QLatin1String(thread.digits, static_cast<int>(thread.size)) +
-                   QLatin1Char('\t') + QLatin1String(lvl.tag, static_cast<int>(lvl.size));
+                   QLatin1Char('\t') + QString::number(thread) + QLatin1Char('\t') +
+                   QLatin1String(lvl.tag, static_cast<int>(lvl.size));
     if (lvl.with_place) {
         text += QLatin1String(context.function) + QLatin1String("\t[") +
                 QString::number(context.line) + QLatin1String("]\t");
     }
     text += message + QLatin1Char('\n');
 
-    QByteArray bytes;
-    if (codec) {
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        bytes = codec->fromUnicode(text.constData(), text.size(), &state);
-    } else {
-        bytes = text.toLatin1();
-    }
-    out.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (!codec)
+        return text.toLatin1();
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return codec->fromUnicode(text.constData(), text.size(), &state);
 }
 
 } // namespace
 
-char* line_buffer::grow(std::size_t n)
+bool fixed_buffer::append(const char* bytes, std::size_t n)
 {
-    const std::size_t wanted = m_size + n;
-    std::size_t grown = m_capacity ? m_capacity : 256;
-    while (grown < wanted)
-        grown *= 2;
-    std::unique_ptr<char[]> bigger(new char[grown]);
-    if (m_size)
-        std::memcpy(bigger.get(), m_data.get(), m_size);
-    m_data = std::move(bigger);
-    m_capacity = grown;
-    return m_data.get() + m_size;
-}
-
-void line_buffer::shrink(std::size_t keep)
-{
-    if (m_capacity <= keep)
-        return;
-    m_data.reset();
-    m_size = 0;
-    m_capacity = 0;
-    room(keep);
+    if (m_capacity - m_size < n)
+        return false;
+    if (n)
+        std::memcpy(m_data + m_size, bytes, n);
+    m_size += n;
+    return true;
 }
 
 char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
@@ -175,27 +160,16 @@ char* write_number(char* out, unsigned long long magnitude, bool negative, unsig
     return out;
 }
 
-decimal_text to_decimal(qint32 value)
-{
-    decimal_text text{};
-    const auto magnitude =
-        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
-    const char* end = write_number(text.digits, magnitude, value < 0, 10, false);
-    text.size = static_cast<std::size_t>(end - text.digits);
-    return text;
-}
-
-bool append_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                 QtMsgType type, const QMessageLogContext& context, const QString& message,
-                 QTextCodec* codec)
+bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
+               QtMsgType type, const QMessageLogContext& context, const QString& message,
+               QTextCodec* codec)
 {
     const level* lvl = level_of(type);
     if (!lvl)
         return false;
-    if (codec && codec->mibEnum() == utf8_mib &&
-        append_ascii_line(out, stamp, thread, *lvl, context, message))
-        return true;
-    append_encoded_line(out, stamp, thread, *lvl, context, message, codec);
+    if (!codec || codec->mibEnum() != utf8_mib ||
+        !append_ascii_line(out, stamp, thread, *lvl, context, message))
+        spill = encoded_line(stamp, thread, *lvl, context, message, codec);
     return true;
 }
 

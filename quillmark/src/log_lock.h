@@ -33,20 +33,17 @@ inline std::atomic<bool> g_torn_down{false};
 // hold up an exit where the system has already stopped the other threads (Windows does).
 constexpr int exit_patience_ms = 500;
 
-inline void take(QReadWriteLock& lock)
-{
-    lock.lockForWrite();
-}
+// A negative timeout waits as long as it takes.
 inline bool take(QReadWriteLock& lock, int timeout_ms)
 {
     return lock.tryLockForWrite(timeout_ms);
 }
-inline void take(std::timed_mutex& lock)
-{
-    lock.lock();
-}
 inline bool take(std::timed_mutex& lock, int timeout_ms)
 {
+    if (timeout_ms < 0) {
+        lock.lock();
+        return true;
+    }
     return lock.try_lock_for(std::chrono::milliseconds(timeout_ms));
 }
 
@@ -55,17 +52,17 @@ inline bool take(std::timed_mutex& lock, int timeout_ms)
 template <typename Lock> class held_lock
 {
 public:
-    explicit held_lock(Lock& lock) : m_lock(lock), m_held(true)
+    // Waits at most timeout_ms (a negative one: for good); a timed wait gives up at once where
+    // this thread holds a logger's lock already. held() says whether the lock was taken.
+    explicit held_lock(Lock& lock, int timeout_ms = -1)
+        : m_lock(lock), m_held((timeout_ms < 0 || !t_lock_held) && take(lock, timeout_ms))
     {
-        take(m_lock);
-        mark();
-    }
-    // Waits at most timeout_ms; held() says whether the lock was taken.
-    held_lock(Lock& lock, int timeout_ms)
-        : m_lock(lock), m_held(!t_lock_held && take(lock, timeout_ms))
-    {
-        if (m_held)
-            mark();
+        if (!m_held)
+            return;
+#ifdef QUILLMARK_TSAN
+        __tsan_acquire(&m_lock);
+#endif
+        t_lock_held = true;
     }
     ~held_lock()
     {
@@ -85,14 +82,6 @@ public:
     held_lock& operator=(const held_lock&) = delete;
 
 private:
-    void mark()
-    {
-#ifdef QUILLMARK_TSAN
-        __tsan_acquire(&m_lock);
-#endif
-        t_lock_held = true;
-    }
-
     Lock& m_lock;
     bool m_held;
 };

@@ -30,18 +30,11 @@ QString log_file_path(const QDate& day)
 
 bool is_daily_log_name(const QString& name)
 {
-    const int date_length = date_format.size();
-    if (name.size() != date_length + file_suffix.size() || !name.endsWith(file_suffix))
-        return false;
-    for (int i = 0; i < date_length; ++i) {
-        const QChar c = name.at(i);
-        const bool expected = date_format.at(i) == QLatin1Char('-')
-                                  ? c == QLatin1Char('-')
-                                  : c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        if (!expected)
-            return false;
-    }
-    return QDate::fromString(name.left(date_length), date_format).isValid();
+    // Read back and written again, so that only the exact form with a real date passes.
+    const QString date_text = name.left(date_format.size());
+    const QDate day = QDate::fromString(date_text, date_format);
+    return name.size() == date_format.size() + file_suffix.size() && name.endsWith(file_suffix) &&
+           day.isValid() && QLocale::c().toString(day, date_format) == date_text;
 }
 
 } // namespace quillmark_detail

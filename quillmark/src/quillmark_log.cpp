@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -56,60 +57,45 @@ quillmark_detail::passthrough current_passthrough()
     return t_rule;
 }
 
-// The time stamp of now, converted to local time once per second and thread.
-std::size_t stamp_text(char (&out)[quillmark_detail::stamp_cache::max_size])
+// "<time stamp>    <thread> [<level>] ", ASCII; the time is converted to local time once per
+// second and thread.
+void append_head(quillmark_detail::fixed_buffer& line, const char* level)
 {
     thread_local quillmark_detail::stamp_cache t_stamp;
     t_stamp.set_time(quillmark_detail::now_ms());
-    return static_cast<std::size_t>(t_stamp.write(out) - out);
-}
-
-quint32 thread_number()
-{
-    return static_cast<quint32>(quillmark_detail::current_thread_id());
-}
-
-// Most lines: the expansion needs no string, and the line is put together in bytes on the stack.
-// False when the line must take the general way.
-bool write_simple_line(QLatin1String level, const char* format, va_list args)
-{
-    const quillmark_detail::passthrough rule = current_passthrough();
-    if (rule == quillmark_detail::passthrough::none)
-        return false;
-    char storage[2048];
-    quillmark_detail::fixed_buffer line(storage, sizeof storage);
-    char stamp[quillmark_detail::stamp_cache::max_size];
-    line.append(stamp, stamp_text(stamp));
+    char text[quillmark_detail::stamp_cache::max_size + 24];
+    char* end = t_stamp.write(text);
+    line.append(text, std::size_t(end - text));
     line.append("    ", 4);
-    char number[24];
-    const char* number_end =
-        quillmark_detail::write_number(number, thread_number(), false, 10, false);
-    line.append(number, std::size_t(number_end - number));
+    const auto thread = static_cast<quint32>(quillmark_detail::current_thread_id());
+    end = quillmark_detail::write_number(text, thread, false, 10, false);
+    line.append(text, std::size_t(end - text));
     line.append(" [", 2);
-    line.append(level.data(), std::size_t(level.size()));
+    line.append(level, std::strlen(level));
     line.append("] ", 2);
-    if (!quillmark_detail::append_simple_message(line, format, args, rule) ||
-        !line.append(quillmark_detail::line_end, quillmark_detail::line_end_size))
-        return false;
-    log_object()->write_log_bytes(line.data(), line.size());
-    return true;
 }
 
 // The format is in the local 8-bit encoding; the expansion reads it, and "%s" arguments, as
-// UTF-8. The message is inserted last and in one pass with the rest, so that a "%1" inside it
-// stays; the whole line is turned into the local encoding once, when it is written, which
-// replaces what that encoding cannot hold.
-void write_line(QLatin1String level, const char* format, va_list args)
+// UTF-8. Most lines need no string: the line is put together in bytes on the stack. The others
+// are turned into the local encoding once, when written, which replaces what it cannot hold.
+// The message comes last, so that a "%1" inside it stays as it is.
+void write_line(const char* level, const char* format, va_list args)
 {
-    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed) ||
-        write_simple_line(level, format, args))
+    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
         return;
-    const QString message = quillmark_detail::legacy_message(format, args);
-    char stamp[quillmark_detail::stamp_cache::max_size];
-    const std::size_t stamp_size = stamp_text(stamp);
-    log_object()->write_log(QStringLiteral("%1    %2 [%3] %4")
-                                .arg(QString::fromLatin1(stamp, int(stamp_size)),
-                                     QString::number(thread_number()), QString(level), message));
+    char storage[2048];
+    quillmark_detail::fixed_buffer line(storage, sizeof storage);
+    append_head(line, level);
+    const std::size_t head_size = line.size();
+    const quillmark_detail::passthrough rule = current_passthrough();
+    if (rule != quillmark_detail::passthrough::none &&
+        quillmark_detail::append_simple_message(line, format, args, rule) &&
+        line.append(quillmark_detail::line_end, quillmark_detail::line_end_size)) {
+        log_object()->write_log_bytes(line.data(), line.size());
+        return;
+    }
+    log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
+                            quillmark_detail::legacy_message(format, args));
 }
 
 } // namespace
@@ -122,7 +108,7 @@ void DEBUG(const char* format, ...)
         return;
     va_list args;
     va_start(args, format);
-    write_line(QLatin1String("DEBUG"), format, args);
+    write_line("DEBUG", format, args);
     va_end(args);
 }
 
@@ -130,7 +116,7 @@ void INFO(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    write_line(QLatin1String("INFO"), format, args);
+    write_line("INFO", format, args);
     va_end(args);
 }
 
@@ -138,7 +124,7 @@ void ERR(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    write_line(QLatin1String("ERR"), format, args);
+    write_line("ERR", format, args);
     va_end(args);
 }
 
@@ -146,7 +132,7 @@ void SUC(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    write_line(QLatin1String("SUC"), format, args);
+    write_line("SUC", format, args);
     va_end(args);
 }
 

@@ -19,29 +19,8 @@ namespace {
 
 using write_lock = quillmark_detail::held_lock<QReadWriteLock>;
 
-// Room kept in the line buffer: most lines fit without a reallocation; one very long line does
-// not keep its room for good.
-constexpr std::size_t line_reserve = 512;
-constexpr std::size_t line_keep = 64 * 1024;
-
-// The emitting thread's number as text, worked out again only when the id changes (a new thread
-// reusing this storage never does; the child of a fork does).
-struct thread_label
-{
-    qint32 id = 0;
-    quillmark_detail::decimal_text text{};
-};
-thread_local thread_label t_thread;
-
-const quillmark_detail::decimal_text& thread_text()
-{
-    const qint32 id = quillmark_detail::current_thread_id();
-    if (id != t_thread.id) {
-        t_thread.id = id;
-        t_thread.text = quillmark_detail::to_decimal(id);
-    }
-    return t_thread.text;
-}
+// Most lines fit; longer ones take the general way.
+constexpr std::size_t line_room = 2048;
 
 // The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
 // whatever the handler needs is set up before our clean-up is registered, so that a line written
@@ -65,15 +44,11 @@ void set_up_what_the_handler_needs()
 struct quillmarkv2::line_state
 {
     quillmark_detail::stamp_cache stamp;
-    quillmark_detail::line_buffer line;
     // The locale's codec, looked up again with each new second rather than on every line.
     QTextCodec* codec = nullptr;
 };
 
-quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state)
-{
-    m_line_ptr->line.room(line_reserve);
-}
+quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state) {}
 
 quillmarkv2::~quillmarkv2()
 {
@@ -173,14 +148,16 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
         return;
 
-    quillmark_detail::line_buffer& line = m_line_ptr->line;
-    line.clear();
-    if (!quillmark_detail::append_line(line, stamp, thread_text(), type, context, message,
-                                       m_line_ptr->codec))
+    char storage[line_room];
+    quillmark_detail::fixed_buffer line(storage, sizeof storage);
+    QByteArray spill;
+    if (!quillmark_detail::make_line(line, spill, stamp, quillmark_detail::current_thread_id(),
+                                     type, context, message, m_line_ptr->codec))
         return;
-    quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
-    if (line.capacity() > line_keep)
-        line.shrink(line_reserve);
+    if (spill.isEmpty())
+        quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
+    else
+        quillmark_detail::write_line(*m_file_ptr, spill.constData(), std::size_t(spill.size()));
 }
 
 void quillmarkv2::open_file_unlocked(const QDate& day)
