@@ -11,8 +11,6 @@ namespace quillmark_detail {
 
 namespace {
 
-constexpr int utf8_mib = 106;
-
 // Tags padded to a fixed size, so that one fixed-size copy puts any of them in place.
 struct level
 {

@@ -11,6 +11,9 @@ class QTextCodec;
 
 namespace quillmark_detail {
 
+// The MIB number of UTF-8, whose bytes of ASCII and valid text are the text itself.
+constexpr int utf8_mib = 106;
+
 class stamp_cache;
 
 // Bytes gathered in storage the caller provides (on its stack, say); nothing is allocated.
@@ -37,11 +40,9 @@ private:
 char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
                    bool capitals);
 
-// The file line of one Qt message: time stamp, TAB, thread, TAB, level tag, for warnings,
-// critical and fatal messages the function, TAB, "[line]" and TAB, then the message and a line
-// feed, in the bytes codec gives for it (Latin-1 when codec is null); the function name is read as
-// Latin-1. ASCII text in a UTF-8 locale is put together in out when it fits; any other line is
-// left in spill. Returns false, making nothing, for a type that is never logged.
+// The file line of one Qt message in the bytes codec gives (Latin-1 when null; the function name
+// is read as Latin-1): in out when it is ASCII in a UTF-8 locale and fits, else in spill. False,
+// making nothing, for a type that is never logged.
 bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
                QtMsgType type, const QMessageLogContext& context, const QString& message,
                QTextCodec* codec);

@@ -26,14 +26,12 @@ public:
     // Room write() needs.
     static constexpr std::size_t max_size = 24;
 
-    // Moves to the instant ms (milliseconds since the epoch); true when that is another second
-    // than before.
+    // Moves to the instant ms since the epoch; true when that is another second than before.
     bool set_time(qint64 ms);
-    // Local date of the instant last set.
+    // Of the instant last set: the local date, the stamp's length; write() puts the stamp at out
+    // (up to max_size bytes there) and returns its end.
     QDate date() const { return m_date; }
-    // Length of the time stamp of the instant last set.
     std::size_t size() const { return m_prefix_size + 3; }
-    // Writes that time stamp at out, using up to max_size bytes there; returns its end.
     char* write(char* out) const;
 
 private:

@@ -37,8 +37,7 @@ quillmark::~quillmark()
     disconnect(&m_timer, SIGNAL(timeout()), this, SLOT(st_delete_file()));
     if (m_timer.isActive() && m_timer.thread() == QThread::currentThread())
         m_timer.stop();
-    if (m_file.isOpen())
-        m_file.close();
+    m_file.close();
 }
 
 bool quillmark::init_log()
@@ -91,30 +90,19 @@ void quillmark::stop_writing()
     quillmark_detail::g_torn_down.store(true);
     const quillmark_detail::held_lock<std::timed_mutex> held(m_lock,
                                                              quillmark_detail::exit_patience_ms);
-    if (held.held() && m_file.isOpen())
+    if (held.held())
         m_file.close();
 }
 
 void quillmark::open_file_for(const QDate& day)
 {
     m_file_date = day;
-    if (m_file.isOpen())
-        m_file.close();
+    m_file.close();
     // Made again here, so that a directory removed or blocked during the day does not cost
     // the next day's lines as well.
     QDir().mkpath(m_log_dir);
     m_file.setFileName(quillmark_detail::log_file_path(day));
     quillmark_detail::open_day_file(m_file, m_file.fileName(), open_mode);
-}
-
-bool quillmark::debug_mode() const
-{
-    return m_debug.load(std::memory_order_relaxed);
-}
-
-void quillmark::set_debug_mode(bool on)
-{
-    m_debug.store(on, std::memory_order_relaxed);
 }
 
 void quillmark::st_delete_file()

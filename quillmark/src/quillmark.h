@@ -34,8 +34,8 @@ public:
     // Appends bytes, a whole line in the local encoding with its line end, the same way.
     void write_log_bytes(const char* bytes, std::size_t size);
 
-    bool debug_mode() const;
-    void set_debug_mode(bool on);
+    bool debug_mode() const { return m_debug.load(std::memory_order_relaxed); }
+    void set_debug_mode(bool on) { m_debug.store(on, std::memory_order_relaxed); }
 
     // At the end of the process: no more lines, the file closed; the object itself stays for
     // threads that are still inside it.

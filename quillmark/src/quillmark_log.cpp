@@ -112,29 +112,18 @@ void DEBUG(const char* format, ...)
     va_end(args);
 }
 
-void INFO(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line("INFO", format, args);
-    va_end(args);
-}
+#define QUILLMARK_LEVEL_FUNCTION(name)                                                             \
+    void name(const char* format, ...)                                                             \
+    {                                                                                              \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        write_line(#name, format, args);                                                           \
+        va_end(args);                                                                              \
+    }
 
-void ERR(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line("ERR", format, args);
-    va_end(args);
-}
-
-void SUC(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line("SUC", format, args);
-    va_end(args);
-}
+QUILLMARK_LEVEL_FUNCTION(INFO)
+QUILLMARK_LEVEL_FUNCTION(ERR)
+QUILLMARK_LEVEL_FUNCTION(SUC)
 
 void SET_DEBUG_MODE(bool on)
 {

@@ -81,9 +81,8 @@ void quillmarkv2::initialize(bool debug)
     {
         const write_lock held(m_lock);
         m_debug = debug;
-        m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
-        open_file_unlocked(m_line_ptr->stamp.date());
     }
+    set_file_object();
     qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
@@ -168,8 +167,7 @@ void quillmarkv2::open_file_unlocked(const QDate& day)
     QDir dir(directory);
     if (!dir.exists())
         dir.mkdir(directory);
-    if (m_file_ptr->isOpen())
-        m_file_ptr->close();
+    m_file_ptr->close();
     m_file_date = day;
     m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
     if (!quillmark_detail::open_day_file(*m_file_ptr, m_file_ptr->fileName(),
@@ -183,8 +181,7 @@ void quillmarkv2::release_file_unlocked()
     // loop, and every user of the pointer holds the lock we hold.
     if (!m_file_ptr)
         return;
-    if (m_file_ptr->isOpen())
-        m_file_ptr->close();
+    m_file_ptr->close();
     delete m_file_ptr;
     m_file_ptr = nullptr;
 }
