@@ -74,7 +74,7 @@ bool append_text(fixed_buffer& out, const char* begin, const char* end)
 
 bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
 {
-    return begin && passes(begin, end, rule) && append_text(out, begin, end);
+    return passes(begin, end, rule) && append_text(out, begin, end);
 }
 
 bool append_integer(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
@@ -105,35 +105,19 @@ bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthr
         ++p;
         return out.append("%", 1);
     }
-    int longs = 0;
-    bool size_type = false;
-    if (*p == 'z') {
-        size_type = true;
-        ++p;
-    } else {
-        while (*p == 'l' && longs < 2) {
-            ++longs;
-            ++p;
-        }
-    }
+    const bool size_type = *p == 'z';
+    p += size_type ? 1 : 0;
+    const int longs = size_type || p[0] != 'l' ? 0 : p[1] != 'l' ? 1 : 2;
+    p += longs;
     const char conversion = *p++;
-    const char* text = nullptr;
-    switch (conversion) {
-    case 's':
-        if (longs != 0 || size_type)
-            return false;
-        text = va_arg(args, const char*);
-        return append_checked(out, text, text ? text + std::strlen(text) : nullptr, rule);
-    case 'd':
-    case 'i':
-        return !size_type && append_integer(out, conversion, longs, false, args);
-    case 'u':
-    case 'x':
-    case 'X':
-        return append_integer(out, conversion, longs, size_type, args);
-    default:
-        return false;
+    if (conversion == 's') {
+        const char* text = longs == 0 && !size_type ? va_arg(args, const char*) : nullptr;
+        return text && append_checked(out, text, text + std::strlen(text), rule);
     }
+    const bool is_signed = conversion == 'd' || conversion == 'i';
+    const bool is_unsigned = conversion == 'u' || conversion == 'x' || conversion == 'X';
+    return ((is_signed && !size_type) || is_unsigned) &&
+           append_integer(out, conversion, longs, size_type, args);
 }
 
 bool has_count_conversion(const char* format)

@@ -40,11 +40,10 @@ inline bool take(QReadWriteLock& lock, int timeout_ms)
 }
 inline bool take(std::timed_mutex& lock, int timeout_ms)
 {
-    if (timeout_ms < 0) {
-        lock.lock();
-        return true;
-    }
-    return lock.try_lock_for(std::chrono::milliseconds(timeout_ms));
+    if (timeout_ms >= 0)
+        return lock.try_lock_for(std::chrono::milliseconds(timeout_ms));
+    lock.lock();
+    return true;
 }
 
 // Holds a logger's lock (for writing) and marks the thread while it does. Qt's locks live in a

@@ -20,13 +20,7 @@ namespace {
 
 // gettid() is a system call; a thread's id never changes, except in the child of a fork.
 thread_local qint32 t_thread_id = 0;
-
-void forget_thread_id()
-{
-    t_thread_id = 0;
-}
-
-[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, &forget_thread_id);
+[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 
 } // namespace
 

@@ -27,9 +27,7 @@ void set_clock(clock_function fn)
 bool stamp_cache::set_time(qint64 ms)
 {
     // Floor division, so that instants before the epoch keep a millisecond part of 0..999.
-    qint64 second = ms / 1000;
-    if (ms % 1000 < 0)
-        --second;
+    const qint64 second = ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
     m_millis = static_cast<int>(ms - second * 1000);
     if (m_valid && second == m_second)
         return false;

@@ -21,12 +21,6 @@ namespace {
 std::atomic<quillmark*> g_log_ptr{nullptr};
 std::mutex g_create_mutex;
 
-// The object is left alive at exit: other threads may still be inside it.
-void stop_log()
-{
-    g_log_ptr.load(std::memory_order_acquire)->stop_writing();
-}
-
 // Made on first use, whichever thread comes first.
 quillmark* log_object()
 {
@@ -39,7 +33,8 @@ quillmark* log_object()
         quillmark_detail::keep_library_loaded();
         log = new quillmark;
         g_log_ptr.store(log, std::memory_order_release);
-        std::atexit(stop_log);
+        // Left alive at exit: other threads may still be inside it.
+        std::atexit([] { g_log_ptr.load()->stop_writing(); });
     }
     return log;
 }
