@@ -1,4 +1,4 @@
-#include "legacy_test_support.h"
+#include "log_files.h"
 #include "log_paths.h"
 #include "log_stamp.h"
 #include "quillmark.h"
@@ -27,7 +27,8 @@
 using log_call = std::function<void()>;
 Q_DECLARE_METATYPE(log_call)
 
-using legacy_test::file_lines;
+using tnw_test::file_bytes;
+using tnw_test::file_lines;
 
 namespace {
 
@@ -56,12 +57,6 @@ QString log_dir()
 QString day_file(const QDate& day)
 {
     return quillmark_detail::log_file_path(day);
-}
-
-QByteArray file_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool set_mtime(const QString& path, const QDateTime& when)

@@ -179,12 +179,12 @@ void tst_quillmarkv2::line_layout()
 
     log()->initialize(debug);
     const QString path = day_file(QStringLiteral("2031-05-06"));
-    const QByteArray before = read_all(path);
+    const QByteArray before = file_bytes(path);
     const QMessageLogContext context("source.cpp", line,
                                      function.isNull() ? nullptr : function.constData(), "default");
     m_handler(static_cast<QtMsgType>(type), context, message);
 
-    const QByteArray after = read_all(path);
+    const QByteArray after = file_bytes(path);
     QVERIFY(after.startsWith(before));
     QCOMPARE(after.mid(before.size()), expected.replace("<T>", thread_text()));
 }
@@ -233,7 +233,7 @@ void tst_quillmarkv2::roll_over()
     }
     for (const QString& file : files) {
         const QString day = file.section(QLatin1Char('|'), 0, 0);
-        QCOMPARE(read_all(day_file(day)), expected.value(day));
+        QCOMPARE(file_bytes(day_file(day)), expected.value(day));
     }
     for (const QString& day : absent)
         QVERIFY2(!QFile::exists(day_file(day)), qPrintable(day));
@@ -255,7 +255,7 @@ void tst_quillmarkv2::second_start_the_same_day_appends()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     log()->initialize(true);
     qInfo("second run");
-    QCOMPARE(read_all(path),
+    QCOMPARE(file_bytes(path),
              QByteArray("a line of the first run\n") +
                  info_line(QStringLiteral("2031-05-06 07:08:09.045"), "second run"));
 }
@@ -323,7 +323,7 @@ void tst_quillmarkv2::no_file()
     qDebug("dropped debug");
     QVERIFY(log()->check_compare_date());
     if (obstacle == QLatin1String("link"))
-        QCOMPARE(read_all(elsewhere()), QByteArray());
+        QCOMPARE(file_bytes(elsewhere()), QByteArray());
     if (obstacle == QLatin1String("dangling link"))
         QVERIFY(!QFile::exists(elsewhere()));
     QFile::remove(elsewhere());
@@ -338,11 +338,11 @@ void tst_quillmarkv2::no_file()
     remove_log_dir();
     set_now(QStringLiteral("2031-05-06 23:59:59.999"));
     qInfo("still the same day");
-    QVERIFY(!QFile::exists(path) || read_all(path).isEmpty());
+    QVERIFY(!QFile::exists(path) || file_bytes(path).isEmpty());
     set_now(QStringLiteral("2031-05-07 00:00:00.001"));
     qInfo("next day");
     QVERIFY(log()->get_file_object() != nullptr);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-07"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 00:00:00.001"), "next day"));
 }
 
@@ -359,7 +359,7 @@ void tst_quillmarkv2::locale_codec_other_than_utf8()
     QTextCodec::setCodecForLocale(utf8);
     set_now(QStringLiteral("2031-05-06 07:08:11.000"));
     qInfo().noquote() << QString::fromUtf8("\xc3\xbc");
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "before") +
                  info_line(QStringLiteral("2031-05-06 07:08:10.000"), "Gr\xfc\xdf\x65 ?") +
                  info_line(QStringLiteral("2031-05-06 07:08:11.000"), "\xc3\xbc"));
@@ -372,7 +372,7 @@ void tst_quillmarkv2::message_from_inside_the_handler_is_dropped()
     g_noisy.store(true);
     qInfo("outer"); // without the re-entry guard this waits for its own lock for ever
     g_noisy.store(false);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "outer"));
 }
 
@@ -387,12 +387,12 @@ void tst_quillmarkv2::destroy_then_same_day_and_next_day()
     qInfo("after destroy");
     qWarning("after destroy");
     QVERIFY(log()->get_file_object() == nullptr);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "before"));
 
     set_now(QStringLiteral("2031-05-07 08:00:00.000"));
     qInfo("next day");
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-07"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 08:00:00.000"), "next day"));
 }
 
@@ -414,7 +414,7 @@ void tst_quillmarkv2::singleton_life()
     qDebug("not written: debug lines are off until initialize");
     qInfo("to the fresh logger");
     QVERIFY(fresh->check_compare_date());
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "to the fresh logger"));
 
     set_now(QStringLiteral("2031-05-07 00:00:00.000"));
@@ -441,7 +441,7 @@ void tst_quillmarkv2::host_bytes_written_through_the_file_object_come_first()
         QVERIFY(log()->get_file_object()->write("host bytes\n") == 11);
     }
     qInfo("after the host");
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              "host bytes\n" +
                  info_line(QStringLiteral("2031-05-06 07:08:09.045"), "after the host"));
 }
@@ -474,7 +474,7 @@ void tst_quillmarkv2::thread_value_in_a_forked_child()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    const QList<QByteArray> lines = read_all(day_file(QStringLiteral("2031-05-06"))).split('\n');
+    const QList<QByteArray> lines = file_bytes(day_file(QStringLiteral("2031-05-06"))).split('\n');
     QCOMPARE(lines.size(), 3);
     // "<stamp>\t<thread>\t[INFO]..." or "<stamp>    <thread> [INFO] ..."
     const auto thread_of = [exports](const QByteArray& line) {

@@ -1,3 +1,5 @@
+#include "log_files.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -75,15 +77,10 @@ QStringList tst_quillmarkv2_teardown::logged_messages(bool* all_whole)
     QStringList messages;
     const QDir dir(helper_logs());
     for (const QString& name : dir.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files)) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray content = file.readAll();
-        *all_whole = *all_whole && content.endsWith('\n');
-        for (const QByteArray& text : content.split('\n')) {
-            if (text.isEmpty())
-                continue;
-            const QRegularExpressionMatch m = line.match(QString::fromUtf8(text));
+        const QString path = dir.filePath(name);
+        *all_whole = *all_whole && tnw_test::file_bytes(path).endsWith('\n');
+        for (const QString& text : tnw_test::file_lines(path)) {
+            const QRegularExpressionMatch m = line.match(text);
             *all_whole = *all_whole && m.hasMatch();
             messages << m.captured(1);
         }
@@ -94,18 +91,13 @@ QStringList tst_quillmarkv2_teardown::logged_messages(bool* all_whole)
 qint64 tst_quillmarkv2_teardown::last_step()
 {
     const QDir dir(helper_logs());
-    QByteArray content;
-    for (const QString& name : dir.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files)) {
-        QFile file(dir.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
-            content += file.readAll();
-    }
-    const QList<QByteArray> lines = content.trimmed().split('\n');
+    QStringList lines;
+    for (const QString& name : dir.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files))
+        lines += tnw_test::file_lines(dir.filePath(name));
     if (lines.size() < 2)
         return -1;
-    const auto stamp = [](const QByteArray& line) {
-        return QDateTime::fromString(QString::fromLatin1(line.left(23)),
-                                     QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"));
+    const auto stamp = [](const QString& line) {
+        return QDateTime::fromString(line.left(23), QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz"));
     };
     return stamp(lines.at(lines.size() - 2)).msecsTo(stamp(lines.last()));
 }
@@ -212,12 +204,8 @@ void tst_quillmarkv2_teardown::threads_log_while_the_process_ends()
         QCOMPARE(run.status, QProcess::NormalExit);
         QVERIFY2(run.code == 0, run.err.right(3000).constData());
         const QDir dir(helper_logs());
-        for (const QString& name : dir.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files)) {
-            QFile file(dir.filePath(name));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray content = file.readAll();
-            QVERIFY2(content.endsWith('\n'), "a torn last line");
-        }
+        for (const QString& name : dir.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files))
+            QVERIFY2(tnw_test::file_bytes(dir.filePath(name)).endsWith('\n'), "a torn last line");
     }
 }
 
