@@ -3,7 +3,6 @@
 // message that is all ASCII and fits. Formats here hold "%s" and "%%" only, so that any input
 // can be passed as arguments without reading them as the wrong type.
 #include "fuzz_require.h"
-#include "legacy_format.h"
 #include "legacy_message.h"
 
 #include <QByteArray>

@@ -1,19 +1,17 @@
 #include "legacy_message.h"
 
-#include "log_digits.h"
+#include "log_line.h"
+#include "log_platform.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QTextCodec>
 
 #include <cstring>
-#include <type_traits>
 
 namespace quillmark_detail {
 
 namespace {
-
-constexpr int utf8_mib = 106;
 
 // Noncharacters and the byte order mark are valid UTF-8 that decoders may still drop or
 // replace; such text takes the general way, which is the reference.
@@ -26,33 +24,21 @@ bool is_doubtful(char32_t code)
 std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
 {
     const unsigned lead = *p;
-    std::size_t extra = 0;
-    char32_t code = 0;
-    char32_t least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1;
-        code = lead & 0x1F;
-        least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2;
-        code = lead & 0x0F;
-        least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3;
-        code = lead & 0x07;
-        least = 0x10000;
-    } else {
+    const std::size_t extra = (lead & 0xE0) == 0xC0   ? 1
+                              : (lead & 0xF0) == 0xE0 ? 2
+                              : (lead & 0xF8) == 0xF0 ? 3
+                                                      : 0;
+    if (extra == 0 || static_cast<std::size_t>(end - p) <= extra)
         return 0;
-    }
-    if (static_cast<std::size_t>(end - p) <= extra)
-        return 0;
+    constexpr char32_t least[] = {0, 0x80, 0x800, 0x10000};
+    char32_t code = lead & (0x3Fu >> extra);
     for (std::size_t i = 1; i <= extra; ++i) {
         if ((p[i] & 0xC0) != 0x80)
             return 0;
         code = (code << 6) | (p[i] & 0x3F);
     }
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    if (code < least || code > 0x10FFFF || surrogate || is_doubtful(code))
+    if (code < least[extra] || code > 0x10FFFF || surrogate || is_doubtful(code))
         return 0;
     return extra + 1;
 }
@@ -76,16 +62,14 @@ bool passes(const char* begin, const char* end, passthrough rule)
 
 bool append_text(fixed_buffer& out, const char* begin, const char* end)
 {
-#ifdef Q_OS_WIN
+    if (line_end_size == 1)
+        return out.append(begin, static_cast<std::size_t>(end - begin));
     for (const char* p = begin; p < end; ++p) {
-        const bool ok = *p == '\n' ? out.append("\r\n", 2) : out.append(p, 1);
+        const bool ok = *p == '\n' ? out.append(line_end, line_end_size) : out.append(p, 1);
         if (!ok)
             return false;
     }
     return true;
-#else
-    return out.append(begin, static_cast<std::size_t>(end - begin));
-#endif
 }
 
 bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
@@ -93,50 +77,25 @@ bool append_checked(fixed_buffer& out, const char* begin, const char* end, passt
     return passes(begin, end, rule) && append_text(out, begin, end);
 }
 
-template <typename T> bool append_number(fixed_buffer& out, T value, unsigned base, bool capitals)
+bool append_integer(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
 {
     char text[24]; // 64 bits in decimal with a sign, or in hexadecimal
-    bool negative = false;
-    if constexpr (std::is_signed_v<T>)
-        negative = value < 0;
-    const auto magnitude = negative ? 0 - static_cast<unsigned long long>(value)
-                                    : static_cast<unsigned long long>(value);
-    const char* end = write_number(text, magnitude, negative, base, capitals);
+    const char* end = nullptr;
+    if (conversion == 'd' || conversion == 'i') {
+        const long long value = longs == 0   ? va_arg(args, int)
+                                : longs == 1 ? va_arg(args, long)
+                                             : va_arg(args, long long);
+        const auto magnitude = value < 0 ? 0 - static_cast<unsigned long long>(value)
+                                         : static_cast<unsigned long long>(value);
+        end = write_number(text, magnitude, value < 0, 10, false);
+    } else {
+        const unsigned long long value = size_type    ? va_arg(args, std::size_t)
+                                         : longs == 0 ? va_arg(args, unsigned)
+                                         : longs == 1 ? va_arg(args, unsigned long)
+                                                      : va_arg(args, unsigned long long);
+        end = write_number(text, value, false, conversion == 'u' ? 10 : 16, conversion == 'X');
+    }
     return out.append(text, static_cast<std::size_t>(end - text));
-}
-
-bool append_signed(fixed_buffer& out, int longs, va_list& args)
-{
-    switch (longs) {
-    case 0:
-        return append_number(out, va_arg(args, int), 10u, false);
-    case 1:
-        return append_number(out, va_arg(args, long), 10u, false);
-    default:
-        return append_number(out, va_arg(args, long long), 10u, false);
-    }
-}
-
-bool append_unsigned(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
-{
-    const unsigned base = conversion == 'u' ? 10 : 16;
-    const bool capitals = conversion == 'X';
-    if (size_type)
-        return append_number(out, va_arg(args, std::size_t), base, capitals);
-    switch (longs) {
-    case 0:
-        return append_number(out, va_arg(args, unsigned), base, capitals);
-    case 1:
-        return append_number(out, va_arg(args, unsigned long), base, capitals);
-    default:
-        return append_number(out, va_arg(args, unsigned long long), base, capitals);
-    }
-}
-
-bool append_string(fixed_buffer& out, va_list& args, passthrough rule)
-{
-    const char* text = va_arg(args, const char*);
-    return text && append_checked(out, text, text + std::strlen(text), rule);
 }
 
 // One conversion, p just after its '%'; moves p past it.
@@ -146,44 +105,38 @@ bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthr
         ++p;
         return out.append("%", 1);
     }
-    int longs = 0;
-    bool size_type = false;
-    if (*p == 'z') {
-        size_type = true;
-        ++p;
-    } else {
-        while (*p == 'l' && longs < 2) {
-            ++longs;
-            ++p;
-        }
-    }
+    const bool size_type = *p == 'z';
+    p += size_type ? 1 : 0;
+    const int longs = size_type || p[0] != 'l' ? 0 : p[1] != 'l' ? 1 : 2;
+    p += longs;
     const char conversion = *p++;
-    switch (conversion) {
-    case 's':
-        return longs == 0 && !size_type && append_string(out, args, rule);
-    case 'd':
-    case 'i':
-        return !size_type && append_signed(out, longs, args);
-    case 'u':
-    case 'x':
-    case 'X':
-        return append_unsigned(out, conversion, longs, size_type, args);
-    default:
-        return false;
+    if (conversion == 's') {
+        const char* text = longs == 0 && !size_type ? va_arg(args, const char*) : nullptr;
+        return text && append_checked(out, text, text + std::strlen(text), rule);
     }
+    const bool is_signed = conversion == 'd' || conversion == 'i';
+    const bool is_unsigned = conversion == 'u' || conversion == 'x' || conversion == 'X';
+    return ((is_signed && !size_type) || is_unsigned) &&
+           append_integer(out, conversion, longs, size_type, args);
+}
+
+bool has_count_conversion(const char* format)
+{
+    for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p, '%')) {
+        ++p;
+        if (*p == '%') {
+            ++p;
+            continue;
+        }
+        // Flags, field width, precision, argument position and length modifiers.
+        p += std::strspn(p, "-+ #0'123456789.*$hlLqjztI");
+        if (*p == 'n')
+            return true;
+    }
+    return false;
 }
 
 } // namespace
-
-bool fixed_buffer::append(const char* bytes, std::size_t n)
-{
-    if (m_capacity - m_size < n)
-        return false;
-    if (n)
-        std::memcpy(m_data + m_size, bytes, n);
-    m_size += n;
-    return true;
-}
 
 passthrough passthrough_for(QTextCodec* codec)
 {
@@ -221,6 +174,13 @@ bool append_simple_message(fixed_buffer& out, const char* format, va_list args, 
     }
     va_end(rest);
     return ok;
+}
+
+QString legacy_message(const char* format, va_list args)
+{
+    if (has_count_conversion(format))
+        return QString::fromLocal8Bit(format);
+    return QString::vasprintf(QString::fromLocal8Bit(format).toUtf8().constData(), args);
 }
 
 } // namespace quillmark_detail

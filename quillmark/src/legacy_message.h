@@ -1,5 +1,9 @@
 #pragma once
 
+#include "log_line.h"
+
+#include <QString>
+
 #include <cstdarg>
 #include <cstddef>
 
@@ -17,29 +21,16 @@ enum class passthrough
 };
 passthrough passthrough_for(QTextCodec* codec);
 
-// Bytes gathered in storage the caller provides (on its stack, say); nothing is allocated.
-class fixed_buffer
-{
-public:
-    fixed_buffer(char* storage, std::size_t capacity) : m_data(storage), m_capacity(capacity) {}
-    const char* data() const { return m_data; }
-    std::size_t size() const { return m_size; }
-    // False, appending nothing, when the bytes do not fit.
-    bool append(const char* bytes, std::size_t n);
-
-private:
-    char* m_data;
-    std::size_t m_capacity;
-    std::size_t m_size = 0;
-};
-
-// Appends the expansion of format with args, in the bytes of the local encoding, when the
-// format holds no conversions but "%%", "%s", "%d" and "%i" (optionally with "l" or "ll"), and
-// "%u", "%x" and "%X" (optionally with "l", "ll" or "z"), no text argument is null, the format
-// and every text pass through unchanged under rule, and all of it fits in out. The result is then
-// byte for byte what the general expansion gives, without building any string. Where the line
-// end is two bytes, so is every line feed of the message. Returns false otherwise, with out
-// partly filled: the caller then expands the line the general way. args is read through a copy.
+// Appends the expansion of format with args (read through a copy) in the local encoding's bytes,
+// byte for byte what legacy_message() gives, when the format holds only "%%", "%s", "%d", "%i"
+// (with "l" or "ll"), "%u", "%x", "%X" (with "l", "ll" or "z"), no text is null, all text passes
+// under rule and everything fits; line feeds become line ends. False otherwise, out partly filled.
 bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule);
+
+// The message of format and args, the general way: the format is read in the local 8-bit
+// encoding, the expansion reads it, and "%s" arguments, as UTF-8. A format with a "%n"
+// conversion (whatever its modifiers) is not expanded but taken as it stands: a log call never
+// writes through its arguments.
+QString legacy_message(const char* format, va_list args);
 
 } // namespace quillmark_detail

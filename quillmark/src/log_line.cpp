@@ -1,7 +1,5 @@
 #include "log_line.h"
 
-#include "log_buffer.h"
-#include "log_digits.h"
 #include "log_stamp.h"
 
 #include <QString>
@@ -9,15 +7,9 @@
 
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace quillmark_detail {
 
 namespace {
-
-constexpr int utf8_mib = 106;
 
 // Tags padded to a fixed size, so that one fixed-size copy puts any of them in place.
 struct level
@@ -51,11 +43,12 @@ char* write_bytes(char* out, const char* bytes, std::size_t n)
     return out + n;
 }
 
-// Writes the whole digits array (the room was reserved for it), then steps over the digits only.
-char* write_decimal(char* out, const decimal_text& number)
+// A 32-bit number in decimal, sign included, as a text stream writes it.
+char* write_decimal(char* out, qint32 value)
 {
-    std::memcpy(out, number.digits, sizeof number.digits);
-    return out + number.size;
+    const auto magnitude =
+        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
+    return write_number(out, magnitude, value < 0, 10, false);
 }
 
 bool is_ascii(const char* text, std::size_t n)
@@ -72,20 +65,8 @@ bool narrow_ascii(char* out, const QString& text)
 {
     const ushort* units = text.utf16();
     const auto n = static_cast<std::size_t>(text.size());
-    std::size_t i = 0;
     ushort bits = 0;
-#ifdef __SSE2__
-    __m128i wide_bits = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
-        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        wide_bits = _mm_or_si128(wide_bits, eight);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(eight, eight));
-    }
-    const __m128i high = _mm_and_si128(wide_bits, _mm_set1_epi16(static_cast<short>(0xff80)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xffff)
-        return false;
-#endif
-    for (; i < n; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         bits |= units[i];
         out[i] = static_cast<char>(units[i]);
     }
@@ -93,16 +74,18 @@ bool narrow_ascii(char* out, const QString& text)
 }
 
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
-bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                       const level& lvl, const QMessageLogContext& context, const QString& message)
+bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 thread, const level& lvl,
+                       const QMessageLogContext& context, const QString& message)
 {
     const char* function = lvl.with_place && context.function ? context.function : "";
     const std::size_t function_size = lvl.with_place ? std::strlen(function) : 0;
     if (!is_ascii(function, function_size))
         return false;
     const auto message_size = static_cast<std::size_t>(message.size());
-    char* p = out.room(stamp_cache::max_size + 1 + sizeof thread.digits + 1 + sizeof lvl.tag +
-                       function_size + 2 + sizeof thread.digits + 2 + message_size + 1);
+    char* p = out.room(stamp_cache::max_size + 1 + 24 + 1 + sizeof lvl.tag + function_size + 2 +
+                       24 + 2 + message_size + 1);
+    if (!p)
+        return false;
     p = stamp.write(p);
     *p++ = '\t';
     p = write_decimal(p, thread);
@@ -112,7 +95,7 @@ bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal
     if (lvl.with_place) {
         p = write_bytes(p, function, function_size);
         p = write_bytes(p, "\t[", 2);
-        p = write_decimal(p, to_decimal(context.line));
+        p = write_decimal(p, context.line);
         p = write_bytes(p, "]\t", 2);
     }
     if (!narrow_ascii(p, message))
@@ -125,54 +108,66 @@ bool append_ascii_line(line_buffer& out, const stamp_cache& stamp, const decimal
 
 // Any other text: the whole line goes through the codec in one pass, as a text stream on the file
 // would convert it, so that stateful encodings and unpaired surrogates come out the same.
-void append_encoded_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                         const level& lvl, const QMessageLogContext& context,
-                         const QString& message, QTextCodec* codec)
+QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lvl,
+                        const QMessageLogContext& context, const QString& message,
+                        QTextCodec* codec)
 {
     char head[stamp_cache::max_size];
     const char* head_end = stamp.write(head);
     QString text = QString::fromLatin1(head, static_cast<int>(head_end - head)) +
-                   QLatin1Char('\t') + QLatin1String(thread.digits, static_cast<int>(thread.size)) +
-                   QLatin1Char('\t') + QLatin1String(lvl.tag, static_cast<int>(lvl.size));
+                   QLatin1Char('\t') + QString::number(thread) + QLatin1Char('\t') +
+                   QLatin1String(lvl.tag, static_cast<int>(lvl.size));
     if (lvl.with_place) {
         text += QLatin1String(context.function) + QLatin1String("\t[") +
                 QString::number(context.line) + QLatin1String("]\t");
     }
     text += message + QLatin1Char('\n');
 
-    QByteArray bytes;
-    if (codec) {
-        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        bytes = codec->fromUnicode(text.constData(), text.size(), &state);
-    } else {
-        bytes = text.toLatin1();
-    }
-    out.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (!codec)
+        return text.toLatin1();
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    return codec->fromUnicode(text.constData(), text.size(), &state);
 }
 
 } // namespace
 
-decimal_text to_decimal(qint32 value)
+bool fixed_buffer::append(const char* bytes, std::size_t n)
 {
-    decimal_text text{};
-    const auto magnitude =
-        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
-    const char* end = write_number(text.digits, magnitude, value < 0, 10, false);
-    text.size = static_cast<std::size_t>(end - text.digits);
-    return text;
+    if (m_capacity - m_size < n)
+        return false;
+    if (n)
+        std::memcpy(m_data + m_size, bytes, n);
+    m_size += n;
+    return true;
 }
 
-bool append_line(line_buffer& out, const stamp_cache& stamp, const decimal_text& thread,
-                 QtMsgType type, const QMessageLogContext& context, const QString& message,
-                 QTextCodec* codec)
+char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
+                   bool capitals)
+{
+    const char* digits = capitals ? "0123456789ABCDEF" : "0123456789abcdef";
+    char reversed[64];
+    std::size_t n = 0;
+    do {
+        reversed[n++] = digits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude != 0);
+    if (negative)
+        *out++ = '-';
+    while (n > 0)
+        *out++ = reversed[--n];
+    return out;
+}
+
+bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
+               QtMsgType type, const QMessageLogContext& context, const QString& message,
+               QTextCodec* codec)
 {
     const level* lvl = level_of(type);
     if (!lvl)
         return false;
-    if (codec && codec->mibEnum() == utf8_mib &&
-        append_ascii_line(out, stamp, thread, *lvl, context, message))
-        return true;
-    append_encoded_line(out, stamp, thread, *lvl, context, message, codec);
+    if (!codec || codec->mibEnum() != utf8_mib ||
+        !append_ascii_line(out, stamp, thread, *lvl, context, message))
+        spill = encoded_line(stamp, thread, *lvl, context, message, codec);
     return true;
 }
 

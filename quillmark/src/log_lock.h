@@ -1,8 +1,10 @@
 #pragma once
 
-#include "log_tls.h"
-
 #include <QReadWriteLock>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
 
 #if defined(__SANITIZE_THREAD__)
 #define QUILLMARK_TSAN 1
@@ -18,52 +20,69 @@
 
 namespace quillmark_detail {
 
-// Set while this thread holds the logger's lock. A Qt message emitted meanwhile on the same
-// thread (the file layer warns, say) reaches the handler, which must drop it: waiting for the
-// non-recursive lock this thread holds would hang it for good.
-inline thread_local bool t_lock_held QUILLMARK_FAST_TLS = false;
+// Set while this thread holds a logger's lock. A message emitted meanwhile on the same thread
+// (the file layer warns, or a host's handler logs through the exports) must be dropped: waiting
+// for the non-recursive lock this thread holds would hang it for good.
+inline thread_local bool t_lock_held = false;
 
-// Takes the lock for writing. A line holds it for about one write(2), a few microseconds, so a
-// writer that finds it taken tries again for a little while before it sleeps: that is cheaper
-// than being put to sleep and woken for every line when threads log at once.
-void lock_for_write(QReadWriteLock& lock);
+// Set when the process ends: from then on both loggers write nothing. Their objects stay, since
+// other threads may still be inside them.
+inline std::atomic<bool> g_torn_down{false};
 
-// Holds a lock for writing, or for reading, and marks the thread while it does.
-class held_lock
+// Waited for at exit, for a line being written: long enough for one write, short enough not to
+// hold up an exit where the system has already stopped the other threads (Windows does).
+constexpr int exit_patience_ms = 500;
+
+// A negative timeout waits as long as it takes.
+inline bool take(QReadWriteLock& lock, int timeout_ms)
+{
+    return lock.tryLockForWrite(timeout_ms);
+}
+inline bool take(std::timed_mutex& lock, int timeout_ms)
+{
+    if (timeout_ms >= 0)
+        return lock.try_lock_for(std::chrono::milliseconds(timeout_ms));
+    lock.lock();
+    return true;
+}
+
+// Holds a logger's lock (for writing) and marks the thread while it does. Qt's locks live in a
+// library built without the race detector, which is told of the hand-over explicitly.
+template <typename Lock> class held_lock
 {
 public:
-    enum class mode
+    // Waits at most timeout_ms (a negative one: for good); a timed wait gives up at once where
+    // this thread holds a logger's lock already. held() says whether the lock was taken.
+    explicit held_lock(Lock& lock, int timeout_ms = -1)
+        : m_lock(lock), m_held((timeout_ms < 0 || !t_lock_held) && take(lock, timeout_ms))
     {
-        write,
-        read
-    };
-
-    held_lock(QReadWriteLock& lock, mode how) : m_lock(lock)
-    {
-        if (how == mode::write)
-            lock_for_write(m_lock);
-        else
-            m_lock.lockForRead();
+        if (!m_held)
+            return;
 #ifdef QUILLMARK_TSAN
-        // Qt's lock is compiled without the race detector, which cannot see it order the
-        // threads; these tell it so.
         __tsan_acquire(&m_lock);
 #endif
         t_lock_held = true;
     }
     ~held_lock()
     {
+        if (!m_held)
+            return;
         t_lock_held = false;
 #ifdef QUILLMARK_TSAN
         __tsan_release(&m_lock);
 #endif
         m_lock.unlock();
     }
+    bool held() const
+    {
+        return m_held;
+    }
     held_lock(const held_lock&) = delete;
     held_lock& operator=(const held_lock&) = delete;
 
 private:
-    QReadWriteLock& m_lock;
+    Lock& m_lock;
+    bool m_held;
 };
 
 } // namespace quillmark_detail

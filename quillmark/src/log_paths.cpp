@@ -1,27 +1,40 @@
 #include "log_paths.h"
 
+#include "log_platform.h"
+
 #include <QCoreApplication>
+#include <QLocale>
 
 namespace quillmark_detail {
 
+namespace {
+
+const QLatin1String date_format("yyyy-MM-dd");
+const QLatin1String file_suffix("_tarnwell.log");
+
+} // namespace
+
 QString log_directory()
 {
-#ifdef Q_OS_WIN
-    return QCoreApplication::applicationDirPath() + QStringLiteral("\\logs");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/logs");
-#endif
+    const QString program_dir = QCoreApplication::instance()
+                                    ? QCoreApplication::applicationDirPath()
+                                    : executable_directory();
+    return program_dir + path_separator + QLatin1String("logs");
 }
 
 QString log_file_path(const QDate& day)
 {
-    // One-pass substitution: a "%1" or "%2" inside the program's folder stays as it is.
-#ifdef Q_OS_WIN
-    const QString file_template = QStringLiteral("%1\\%2_tarnwell.log");
-#else
-    const QString file_template = QStringLiteral("%1/%2_tarnwell.log");
-#endif
-    return file_template.arg(log_directory(), day.toString(QStringLiteral("yyyy-MM-dd")));
+    // ASCII digits whatever the locale: the name must not depend on who runs the program.
+    return log_directory() + path_separator + QLocale::c().toString(day, date_format) + file_suffix;
+}
+
+bool is_daily_log_name(const QString& name)
+{
+    // Read back and written again, so that only the exact form with a real date passes.
+    const QString date_text = name.left(date_format.size());
+    const QDate day = QDate::fromString(date_text, date_format);
+    return name.size() == date_format.size() + file_suffix.size() && name.endsWith(file_suffix) &&
+           day.isValid() && QLocale::c().toString(day, date_format) == date_text;
 }
 
 } // namespace quillmark_detail

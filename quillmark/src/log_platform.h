@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIODevice>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -8,12 +10,29 @@ class QFile;
 
 namespace quillmark_detail {
 
-// The emitting thread as a log line shows it: the kernel thread id on Linux, the thread
-// identifier on Windows.
+// What a file path and a line end are made of here.
+extern const QChar path_separator;
+extern const char line_end[];
+extern const std::size_t line_end_size;
+
+// The emitting thread as a log line shows it: the kernel thread id on Linux (the child of a fork
+// gets its own), the thread identifier on Windows.
 qint32 current_thread_id();
 
-// Writes the line at the end of the open file in one call and returns once it has reached the file.
-// Write errors are ignored: a line that cannot be written is lost.
+// Opens path for appending as the day's file. Anything but a regular file of this user is
+// refused: a link as the file itself, a pipe or device that would block or swallow the lines.
+// The file is created private to the user when missing.
+bool open_day_file(QFile& file, const QString& path, QIODevice::OpenMode mode);
+
+// Writes the line at the end of the open file in one call, after whatever a host wrote through
+// the same file object; returns once the line has reached the file. Errors are ignored.
 void write_line(QFile& file, const char* line, std::size_t size);
+
+// Where the running program lies, found without an application object.
+QString executable_directory();
+
+// Keeps the library mapped until the process ends: threads still logging while it ends must
+// never find its code gone.
+void keep_library_loaded();
 
 } // namespace quillmark_detail

@@ -1,74 +1,81 @@
 #include "log_platform.h"
 
-#include "log_tls.h"
-
+#include <QDir>
 #include <QFile>
-#include <QThread>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <pthread.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillmark_detail {
 
+const QChar path_separator = QLatin1Char('/');
+const char line_end[] = "\n";
+const std::size_t line_end_size = 1;
+
 namespace {
 
 // gettid() is a system call; a thread's id never changes, except in the child of a fork.
-thread_local qint32 t_thread_id QUILLMARK_FAST_TLS = 0;
-
-void forget_thread_id()
-{
-    t_thread_id = 0;
-}
-
-[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, &forget_thread_id);
-
-// The write system call without the C library's cancellation point: a thread cancelled there
-// would never give the logger's lock back. (It is also a little shorter.)
-ssize_t raw_write(int fd, const char* data, std::size_t size)
-{
-#ifdef Q_OS_LINUX
-    return ::syscall(SYS_write, fd, data, size);
-#else
-    return ::write(fd, data, size);
-#endif
-}
+thread_local qint32 t_thread_id = 0;
+[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 
 } // namespace
 
 qint32 current_thread_id()
 {
-    if (t_thread_id == 0) {
-#ifdef Q_OS_LINUX
+    if (t_thread_id == 0)
         t_thread_id = static_cast<qint32>(::gettid());
-#else
-        t_thread_id = static_cast<qint32>(reinterpret_cast<quintptr>(QThread::currentThreadId()));
-#endif
-    }
     return t_thread_id;
+}
+
+bool open_day_file(QFile& file, const QString& path, QIODevice::OpenMode mode)
+{
+    // The folder may be shared with other users, who can plant any name in it: the last part is
+    // never followed as a link, and a FIFO must not block the open.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(),
+               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 void write_line(QFile& file, const char* line, std::size_t size)
 {
-    const int fd = file.handle();
-    if (fd < 0) {
-        file.write(line, static_cast<qint64>(size));
+    // A host holding the lock may have written through the object without flushing.
+    if (file.bytesToWrite() > 0)
         file.flush();
-        return;
-    }
-    // The file is open for appending (O_APPEND), so the kernel puts every write at the end.
-    const char* data = line;
-    std::size_t left = size;
-    while (left > 0) {
-        const ssize_t written = raw_write(fd, data, left);
+    const int fd = file.handle();
+    // The descriptor is open for appending (O_APPEND), so the kernel puts every write at the end.
+    while (size > 0) {
+        const ssize_t written = ::write(fd, line, size);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return;
-        data += written;
-        left -= static_cast<std::size_t>(written);
+        line += written;
+        size -= static_cast<std::size_t>(written);
     }
+}
+
+QString executable_directory()
+{
+    const QString path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return path.isEmpty() ? QDir::currentPath() : QFileInfo(path).absolutePath();
+}
+
+void keep_library_loaded()
+{
+    // Linked with -z nodelete: dlclose() leaves it mapped.
 }
 
 } // namespace quillmark_detail

@@ -1,9 +1,7 @@
 #include "quillmark.h"
 
-#include "legacy_format.h"
-#include "legacy_paths.h"
-#include "legacy_write_lock.h"
-#include "log_clock.h"
+#include "log_lock.h"
+#include "log_paths.h"
 #include "log_platform.h"
 
 #include <QCoreApplication>
@@ -22,18 +20,10 @@ constexpr QIODevice::OpenMode open_mode =
 QByteArray with_line_ends(const QString& line)
 {
     QByteArray bytes = line.toLocal8Bit();
-#ifdef Q_OS_WIN
-    bytes.replace('\n', "\r\n");
-    bytes.append("\r\n");
-#else
-    bytes.append('\n');
-#endif
-    return bytes;
+    if (quillmark_detail::line_end_size > 1)
+        bytes.replace("\n", quillmark_detail::line_end);
+    return bytes.append(quillmark_detail::line_end);
 }
-
-// A host whose own message handler logs through the exports could otherwise come back into
-// write_log while it holds the (non-recursive) lock.
-thread_local bool t_writing = false;
 
 } // namespace
 
@@ -47,15 +37,15 @@ quillmark::~quillmark()
     disconnect(&m_timer, SIGNAL(timeout()), this, SLOT(st_delete_file()));
     if (m_timer.isActive() && m_timer.thread() == QThread::currentThread())
         m_timer.stop();
-    if (m_file.isOpen())
-        m_file.close();
+    m_file.close();
 }
 
 bool quillmark::init_log()
 {
-    m_log_dir = quillmark_detail::legacy_log_directory();
+    m_log_dir = quillmark_detail::log_directory();
     QDir().mkpath(m_log_dir);
-    open_file_for(quillmark_detail::legacy_local_date(quillmark_detail::now_ms()));
+    m_today.set_time(quillmark_detail::now_ms());
+    open_file_for(m_today.date());
     if (!m_file.isOpen())
         return false;
     return start_retention_timer();
@@ -83,40 +73,36 @@ void quillmark::write_log(QString line)
 
 void quillmark::write_log_bytes(const char* bytes, std::size_t size)
 {
-    if (t_writing)
+    if (quillmark_detail::t_lock_held || quillmark_detail::g_torn_down.load())
         return;
-    t_writing = true;
-    {
-        quillmark_detail::legacy_write_lock locker(&m_lock);
-        const QDate today = quillmark_detail::legacy_local_date(quillmark_detail::now_ms());
-        if (today != m_file_date)
-            open_file_for(today);
-        if (m_file.isOpen())
-            quillmark_detail::write_line(m_file, bytes, size);
-    }
-    t_writing = false;
+    const quillmark_detail::held_lock<std::timed_mutex> held(m_lock);
+    if (quillmark_detail::g_torn_down.load())
+        return;
+    m_today.set_time(quillmark_detail::now_ms());
+    if (m_today.date() != m_file_date)
+        open_file_for(m_today.date());
+    if (m_file.isOpen())
+        quillmark_detail::write_line(m_file, bytes, size);
+}
+
+void quillmark::stop_writing()
+{
+    quillmark_detail::g_torn_down.store(true);
+    const quillmark_detail::held_lock<std::timed_mutex> held(m_lock,
+                                                             quillmark_detail::exit_patience_ms);
+    if (held.held())
+        m_file.close();
 }
 
 void quillmark::open_file_for(const QDate& day)
 {
     m_file_date = day;
-    if (m_file.isOpen())
-        m_file.close();
+    m_file.close();
     // Made again here, so that a directory removed or blocked during the day does not cost
     // the next day's lines as well.
     QDir().mkpath(m_log_dir);
-    m_file.setFileName(quillmark_detail::legacy_log_file_path(day));
-    m_file.open(open_mode);
-}
-
-bool quillmark::debug_mode() const
-{
-    return m_debug.load(std::memory_order_relaxed);
-}
-
-void quillmark::set_debug_mode(bool on)
-{
-    m_debug.store(on, std::memory_order_relaxed);
+    m_file.setFileName(quillmark_detail::log_file_path(day));
+    quillmark_detail::open_day_file(m_file, m_file.fileName(), open_mode);
 }
 
 void quillmark::st_delete_file()
@@ -127,8 +113,9 @@ void quillmark::st_delete_file()
         QDir().mkpath(m_log_dir);
         return;
     }
-    const QDate today = quillmark_detail::legacy_local_date(quillmark_detail::now_ms());
-    const QDate oldest_kept = today.addDays(-retention_days);
+    quillmark_detail::stamp_cache now;
+    now.set_time(quillmark_detail::now_ms());
+    const QDate oldest_kept = now.date().addDays(-retention_days);
     const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::NoSort);
     for (const QFileInfo& entry : entries) {
         if (quillmark_detail::is_daily_log_name(entry.fileName()) &&

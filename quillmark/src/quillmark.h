@@ -3,12 +3,14 @@
 #include <QDate>
 #include <QFile>
 #include <QObject>
-#include <QReadWriteLock>
 #include <QString>
 #include <QTimer>
 
+#include "log_stamp.h"
+
 #include <atomic>
 #include <cstddef>
+#include <mutex>
 
 // The first-generation logger behind the printf-style exports: owns the day's log file, writes
 // finished lines into it, follows the date, and once an hour removes daily files that have not
@@ -32,8 +34,12 @@ public:
     // Appends bytes, a whole line in the local encoding with its line end, the same way.
     void write_log_bytes(const char* bytes, std::size_t size);
 
-    bool debug_mode() const;
-    void set_debug_mode(bool on);
+    bool debug_mode() const { return m_debug.load(std::memory_order_relaxed); }
+    void set_debug_mode(bool on) { m_debug.store(on, std::memory_order_relaxed); }
+
+    // At the end of the process: no more lines, the file closed; the object itself stays for
+    // threads that are still inside it.
+    void stop_writing();
 
 private slots:
     void st_delete_file();
@@ -46,10 +52,14 @@ private:
     // Called with m_lock held, or while the object is not yet shared.
     void open_file_for(const QDate& day);
 
-    QReadWriteLock m_lock{QReadWriteLock::NonRecursive};
+    // Only ever taken to write a line. Not one of Qt's: their wait records live in Qt's global
+    // data, which is gone before the process has stopped writing.
+    std::timed_mutex m_lock;
     std::atomic<bool> m_debug{false};
     QTimer m_timer;
     QFile m_file;
     QDate m_file_date;
     QString m_log_dir;
+    // The date of now, under m_lock.
+    quillmark_detail::stamp_cache m_today;
 };

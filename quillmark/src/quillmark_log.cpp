@@ -1,9 +1,10 @@
 #include <quillmark/quillmark_log.h>
 
-#include "legacy_format.h"
 #include "legacy_message.h"
-#include "log_clock.h"
-#include "log_digits.h"
+#include "log_line.h"
+#include "log_lock.h"
+#include "log_platform.h"
+#include "log_stamp.h"
 #include "quillmark.h"
 
 #include <QString>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -19,13 +21,7 @@ namespace {
 std::atomic<quillmark*> g_log_ptr{nullptr};
 std::mutex g_create_mutex;
 
-void delete_log()
-{
-    delete g_log_ptr.exchange(nullptr, std::memory_order_acq_rel);
-}
-
-// Made on first use, whichever thread comes first; the at-exit list deletes it again when the
-// library is unloaded or the process ends.
+// Made on first use, whichever thread comes first.
 quillmark* log_object()
 {
     quillmark* log = g_log_ptr.load(std::memory_order_acquire);
@@ -34,9 +30,11 @@ quillmark* log_object()
     std::lock_guard<std::mutex> guard(g_create_mutex);
     log = g_log_ptr.load(std::memory_order_acquire);
     if (!log) {
+        quillmark_detail::keep_library_loaded();
         log = new quillmark;
         g_log_ptr.store(log, std::memory_order_release);
-        std::atexit(delete_log);
+        // Left alive at exit: other threads may still be inside it.
+        std::atexit([] { g_log_ptr.load()->stop_writing(); });
     }
     return log;
 }
@@ -54,49 +52,45 @@ quillmark_detail::passthrough current_passthrough()
     return t_rule;
 }
 
-#ifdef Q_OS_WIN
-constexpr char line_end[] = "\r\n";
-#else
-constexpr char line_end[] = "\n";
-#endif
-
-// Most lines: the expansion needs no string, and the line is put together in bytes on the stack.
-// False when the line must take the general way.
-bool write_simple_line(QLatin1String level, const char* format, va_list args)
+// "<time stamp>    <thread> [<level>] ", ASCII; the time is converted to local time once per
+// second and thread.
+void append_head(quillmark_detail::fixed_buffer& line, const char* level)
 {
-    const quillmark_detail::passthrough rule = current_passthrough();
-    if (rule == quillmark_detail::passthrough::none)
-        return false;
-    char storage[2048];
-    quillmark_detail::fixed_buffer line(storage, sizeof storage);
-    char stamp[quillmark_detail::legacy_timestamp_room];
-    line.append(stamp, quillmark_detail::legacy_timestamp_text(quillmark_detail::now_ms(), stamp));
+    thread_local quillmark_detail::stamp_cache t_stamp;
+    t_stamp.set_time(quillmark_detail::now_ms());
+    char text[quillmark_detail::stamp_cache::max_size + 24];
+    char* end = t_stamp.write(text);
+    line.append(text, std::size_t(end - text));
     line.append("    ", 4);
-    char number[24];
-    const char* number_end = quillmark_detail::write_number(
-        number, quillmark_detail::legacy_thread_number(), false, 10, false);
-    line.append(number, std::size_t(number_end - number));
+    const auto thread = static_cast<quint32>(quillmark_detail::current_thread_id());
+    end = quillmark_detail::write_number(text, thread, false, 10, false);
+    line.append(text, std::size_t(end - text));
     line.append(" [", 2);
-    line.append(level.data(), std::size_t(level.size()));
+    line.append(level, std::strlen(level));
     line.append("] ", 2);
-    if (!quillmark_detail::append_simple_message(line, format, args, rule) ||
-        !line.append(line_end, sizeof line_end - 1))
-        return false;
-    log_object()->write_log_bytes(line.data(), line.size());
-    return true;
 }
 
 // The format is in the local 8-bit encoding; the expansion reads it, and "%s" arguments, as
-// UTF-8. The message is inserted unchanged: the whole line is turned into the local encoding
-// once, when it is written, which replaces what that encoding cannot hold.
-void write_line(QLatin1String level, const char* format, va_list args)
+// UTF-8. Most lines need no string: the line is put together in bytes on the stack. The others
+// are turned into the local encoding once, when written, which replaces what it cannot hold.
+// The message comes last, so that a "%1" inside it stays as it is.
+void write_line(const char* level, const char* format, va_list args)
 {
-    if (write_simple_line(level, format, args))
+    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
         return;
-    const QString message = quillmark_detail::legacy_message(format, args);
-    const QString timestamp = quillmark_detail::legacy_timestamp(quillmark_detail::now_ms());
-    const quint64 thread = quillmark_detail::legacy_thread_number();
-    log_object()->write_log(quillmark_detail::legacy_line(timestamp, thread, level, message));
+    char storage[2048];
+    quillmark_detail::fixed_buffer line(storage, sizeof storage);
+    append_head(line, level);
+    const std::size_t head_size = line.size();
+    const quillmark_detail::passthrough rule = current_passthrough();
+    if (rule != quillmark_detail::passthrough::none &&
+        quillmark_detail::append_simple_message(line, format, args, rule) &&
+        line.append(quillmark_detail::line_end, quillmark_detail::line_end_size)) {
+        log_object()->write_log_bytes(line.data(), line.size());
+        return;
+    }
+    log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
+                            quillmark_detail::legacy_message(format, args));
 }
 
 } // namespace
@@ -109,33 +103,22 @@ void DEBUG(const char* format, ...)
         return;
     va_list args;
     va_start(args, format);
-    write_line(QLatin1String("DEBUG"), format, args);
+    write_line("DEBUG", format, args);
     va_end(args);
 }
 
-void INFO(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line(QLatin1String("INFO"), format, args);
-    va_end(args);
-}
+#define QUILLMARK_LEVEL_FUNCTION(name)                                                             \
+    void name(const char* format, ...)                                                             \
+    {                                                                                              \
+        va_list args;                                                                              \
+        va_start(args, format);                                                                    \
+        write_line(#name, format, args);                                                           \
+        va_end(args);                                                                              \
+    }
 
-void ERR(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line(QLatin1String("ERR"), format, args);
-    va_end(args);
-}
-
-void SUC(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    write_line(QLatin1String("SUC"), format, args);
-    va_end(args);
-}
+QUILLMARK_LEVEL_FUNCTION(INFO)
+QUILLMARK_LEVEL_FUNCTION(ERR)
+QUILLMARK_LEVEL_FUNCTION(SUC)
 
 void SET_DEBUG_MODE(bool on)
 {

@@ -1,9 +1,10 @@
 #include <quillmark/quillmarkv2.h>
 
-#include "log_clock.h"
+#include "log_line.h"
 #include "log_lock.h"
 #include "log_paths.h"
-#include "quillmarkv2_state.h"
+#include "log_platform.h"
+#include "log_stamp.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -14,25 +15,23 @@
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
-quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state)
-{
-    m_line_ptr->line.room(line_reserve);
-}
-
-quillmarkv2::~quillmarkv2()
-{
-    // The file object is owned here; leaving it would keep its descriptor open for good.
-    release_file_unlocked();
-    delete m_line_ptr;
-}
-
 namespace {
+
+using write_lock = quillmark_detail::held_lock<QReadWriteLock>;
+
+// Most lines fit; longer ones take the general way.
+constexpr std::size_t line_room = 2048;
 
 // The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
 // whatever the handler needs is set up before our clean-up is registered, so that a line written
 // while the process ends still finds it.
 void set_up_what_the_handler_needs()
 {
+    // A contended read-write lock keeps its wait record in a list of Qt's global data.
+    QReadWriteLock contended;
+    contended.lockForWrite();
+    contended.tryLockForRead(1);
+    contended.unlock();
     quillmark_detail::stamp_cache stamp;
     stamp.set_time(quillmark_detail::now_ms());
     QTextCodec::codecForLocale();
@@ -41,10 +40,28 @@ void set_up_what_the_handler_needs()
 
 } // namespace
 
+// What the handler reuses from line to line; touched only with the logger's lock held.
+struct quillmarkv2::line_state
+{
+    quillmark_detail::stamp_cache stamp;
+    // The locale's codec, looked up again with each new second rather than on every line.
+    QTextCodec* codec = nullptr;
+};
+
+quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state) {}
+
+quillmarkv2::~quillmarkv2()
+{
+    // The file object is owned here; leaving it would keep its descriptor open for good.
+    release_file_unlocked();
+    delete m_line_ptr;
+}
+
 quillmarkv2* quillmarkv2::get_instance()
 {
     if (!m_instance_ptr) {
         set_up_what_the_handler_needs();
+        quillmark_detail::keep_library_loaded();
         m_instance_ptr = new quillmarkv2;
         std::atexit(&quillmarkv2::release_at_unload);
     }
@@ -57,6 +74,16 @@ void quillmarkv2::exit_instance()
         m_instance_ptr->deleteLater();
         m_instance_ptr = nullptr;
     }
+}
+
+void quillmarkv2::initialize(bool debug)
+{
+    {
+        const write_lock held(m_lock);
+        m_debug = debug;
+    }
+    set_file_object();
+    qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
 bool quillmarkv2::is_debug()
@@ -76,7 +103,7 @@ QFile* quillmarkv2::get_file_object()
 
 void quillmarkv2::set_file_object()
 {
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::write);
+    const write_lock held(m_lock);
     m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
     open_file_unlocked(m_line_ptr->stamp.date());
 }
@@ -85,14 +112,51 @@ bool quillmarkv2::check_compare_date()
 {
     // One local-time conversion; the handler compares against its per-second cache instead.
     const QDate today = QDateTime::fromMSecsSinceEpoch(quillmark_detail::now_ms()).date();
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::read);
+    const write_lock held(m_lock);
     return m_file_date == today;
 }
 
 void quillmarkv2::destroy()
 {
-    const quillmark_detail::held_lock held(m_lock, quillmark_detail::held_lock::mode::write);
+    const write_lock held(m_lock);
     release_file_unlocked();
+}
+
+void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& context,
+                                  const QString& message)
+{
+    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed) ||
+        quillmark_detail::t_lock_held)
+        return;
+    quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
+    const write_lock held(log->m_lock);
+    if (!quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
+        log->write_message(type, context, message);
+}
+
+void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
+                                const QString& message)
+{
+    // The time is read under the lock, so the lines of a file follow their time stamps, and the
+    // day switch happens here too, so no writer ever sees a file being replaced.
+    quillmark_detail::stamp_cache& stamp = m_line_ptr->stamp;
+    if (stamp.set_time(quillmark_detail::now_ms()) || !m_line_ptr->codec)
+        m_line_ptr->codec = QTextCodec::codecForLocale();
+    if (m_file_date != stamp.date())
+        open_file_unlocked(stamp.date());
+    if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
+        return;
+
+    char storage[line_room];
+    quillmark_detail::fixed_buffer line(storage, sizeof storage);
+    QByteArray spill;
+    if (!quillmark_detail::make_line(line, spill, stamp, quillmark_detail::current_thread_id(),
+                                     type, context, message, m_line_ptr->codec))
+        return;
+    if (spill.isEmpty())
+        quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
+    else
+        quillmark_detail::write_line(*m_file_ptr, spill.constData(), std::size_t(spill.size()));
 }
 
 void quillmarkv2::open_file_unlocked(const QDate& day)
@@ -103,11 +167,11 @@ void quillmarkv2::open_file_unlocked(const QDate& day)
     QDir dir(directory);
     if (!dir.exists())
         dir.mkdir(directory);
-    if (m_file_ptr->isOpen())
-        m_file_ptr->close();
+    m_file_ptr->close();
     m_file_date = day;
     m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
-    if (!m_file_ptr->open(QIODevice::Append | QIODevice::Text))
+    if (!quillmark_detail::open_day_file(*m_file_ptr, m_file_ptr->fileName(),
+                                         QIODevice::Append | QIODevice::Text))
         release_file_unlocked();
 }
 
@@ -117,8 +181,20 @@ void quillmarkv2::release_file_unlocked()
     // loop, and every user of the pointer holds the lock we hold.
     if (!m_file_ptr)
         return;
-    if (m_file_ptr->isOpen())
-        m_file_ptr->close();
+    m_file_ptr->close();
     delete m_file_ptr;
     m_file_ptr = nullptr;
+}
+
+void quillmarkv2::release_at_unload()
+{
+    // Threads may still be logging: they stop at the flag, and the object (with its lock) and
+    // the installed handler stay, so that none of them ever finds freed memory or Qt's default
+    // handler working on globals that are being destroyed.
+    quillmark_detail::g_torn_down.store(true);
+    if (!m_instance_ptr)
+        return;
+    const write_lock held(m_instance_ptr->m_lock, quillmark_detail::exit_patience_ms);
+    if (held.held())
+        m_instance_ptr->release_file_unlocked();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log_files.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +14,8 @@
 // Shared by the logger's tests: a settable clock for the logger's clock seam, local instants
 // written the way people read them, and the day files beside the test program.
 namespace log_test {
+
+using tnw_test::file_bytes;
 
 inline std::atomic<qint64> g_now{0};
 
@@ -41,14 +45,6 @@ inline QString log_dir()
 inline QString day_file(const QString& yyyy_mm_dd)
 {
     return log_dir() + QLatin1Char('/') + yyyy_mm_dd + QStringLiteral("_tarnwell.log");
-}
-
-inline QByteArray read_all(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
 }
 
 inline void remove_log_dir()

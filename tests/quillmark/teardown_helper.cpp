@@ -71,6 +71,25 @@ void log_for_ever(QtMessageHandler handler)
     }
 }
 
+// Eight threads log for ever, through Qt's message output or through the exports, while main
+// returns and the process is torn down under them.
+void start_busy_threads(bool through_qt, void* shim)
+{
+    using export_function = void (*)(const char*, ...);
+    const auto info = reinterpret_cast<export_function>(::dlsym(shim, "INFO"));
+    for (int t = 0; t < 8; ++t) {
+        std::thread([through_qt, info] {
+            for (int i = 0;; ++i) {
+                if (through_qt)
+                    qInfo("busy line %d", i);
+                else
+                    info("busy line %d", i);
+            }
+        }).detach();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -98,7 +117,7 @@ int main(int argc, char** argv)
         const bool loaded = ::dlopen(QUILLMARK_SONAME, RTLD_LAZY | RTLD_NOLOAD) != nullptr;
         std::puts(loaded ? "still loaded" : "unloaded");
         std::fflush(stdout);
-        qWarning("after unload");
+        qInfo("after unload");
     } else if (mode == "exit-while-logging") {
         using set_clock_function = void (*)(qint64(*)());
         const auto set_clock =
@@ -112,6 +131,8 @@ int main(int argc, char** argv)
         while (g_worker_lines.load() < 2000)
             std::this_thread::yield();
         std::atexit(&park_worker);
+    } else if (mode == "exit-while-threads-log-qt" || mode == "exit-while-threads-log-exports") {
+        start_busy_threads(mode.endsWith("qt"), shim);
     } else if (mode != "exit") {
         return 5;
     }

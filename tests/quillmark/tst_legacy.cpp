@@ -1,7 +1,6 @@
-#include "legacy_format.h"
-#include "legacy_test_support.h"
-#include "log_clock.h"
+#include "log_files.h"
 #include "log_paths.h"
+#include "log_stamp.h"
 #include "quillmark.h"
 
 #include <quillmark/quillmark_log.h>
@@ -20,6 +19,7 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utime.h>
@@ -27,7 +27,8 @@
 using log_call = std::function<void()>;
 Q_DECLARE_METATYPE(log_call)
 
-using legacy_test::file_lines;
+using tnw_test::file_bytes;
+using tnw_test::file_lines;
 
 namespace {
 
@@ -58,18 +59,17 @@ QString day_file(const QDate& day)
     return quillmark_detail::log_file_path(day);
 }
 
-QByteArray file_bytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 bool set_mtime(const QString& path, const QDateTime& when)
 {
     utimbuf times;
     times.actime = time_t(when.toSecsSinceEpoch());
     times.modtime = times.actime;
     return utime(QFile::encodeName(path).constData(), &times) == 0;
+}
+
+QString link_target()
+{
+    return QDir::tempPath() + QStringLiteral("/legacy_link_target");
 }
 
 QStringList g_messages;
@@ -133,11 +133,14 @@ void tst_legacy::timestamps_data()
 void tst_legacy::timestamps()
 {
     QFETCH(QList<qint64>, moments);
+    quillmark_detail::stamp_cache stamp;
     for (const qint64 ms : moments) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-        QCOMPARE(quillmark_detail::legacy_timestamp(ms),
+        stamp.set_time(ms);
+        char text[quillmark_detail::stamp_cache::max_size];
+        QCOMPARE(QString::fromLatin1(text, int(stamp.write(text) - text)),
                  local.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")));
-        QCOMPARE(quillmark_detail::legacy_local_date(ms), local.date());
+        QCOMPARE(stamp.date(), local.date());
     }
 }
 
@@ -187,6 +190,23 @@ void tst_legacy::export_lines_data()
         {"[INFO] user 김철수"});
     row("text that is not UTF-8 is written with replacement characters",
         [] { INFO("bad %s", "\xFF!"); }, {"[INFO] bad \uFFFD!"});
+    row("a count conversion is written as it stands and sets nothing",
+        [] {
+            int n = 7;
+            INFO("n%n|", &n);
+            QCOMPARE(n, 7);
+        },
+        {"[INFO] n%n|"});
+    row("a count conversion with any length modifier writes nothing either",
+        [] {
+            signed char hh = 1;
+            long l = 2;
+            long long ll = 3;
+            ssize_t z = 4;
+            ERR("%s a%hhn b%ln c%llnd%zn", "x", &hh, &l, &ll, &z);
+            QCOMPARE(int(hh) + l + ll + z, 10LL);
+        },
+        {"[ERR] %s a%hhn b%ln c%llnd%zn"});
     row("a line break in the message is written as it is", [] { INFO("first\nsecond"); },
         {"[INFO] first", "second"});
     row("calls keep their order",
@@ -403,6 +423,8 @@ void tst_legacy::failing_disk_data()
     QTest::newRow("the day's file is a link to a full device") << "full device";
     QTest::newRow("the log directory is a plain file") << "plain file";
     QTest::newRow("the day's file is a directory") << "directory";
+    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo";
+    QTest::newRow("the day's file is a link to a file elsewhere") << "link";
 }
 
 void tst_legacy::failing_disk()
@@ -416,6 +438,13 @@ void tst_legacy::failing_disk()
     } else if (breakage == "plain file") {
         QFile blocker(log_dir());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else if (breakage == "fifo") {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QCOMPARE(mkfifo(QFile::encodeName(today_file).constData(), 0622), 0);
+    } else if (breakage == "link") {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QVERIFY(QFile(link_target()).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(link_target(), today_file));
     } else {
         QVERIFY(QDir().mkpath(today_file));
     }
@@ -438,6 +467,10 @@ void tst_legacy::failing_disk()
     qInstallMessageHandler(previous);
 
     QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line\n"));
+    if (breakage == "link") {
+        QCOMPARE(file_bytes(link_target()), QByteArray());
+        QVERIFY(QFile::remove(link_target()));
+    }
 }
 
 void tst_legacy::refused_lines_are_not_written_later()

@@ -1,4 +1,4 @@
-#include "legacy_test_support.h"
+#include "log_files.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using legacy_test::file_lines;
+using tnw_test::file_lines;
 
 namespace {
 

@@ -1,4 +1,3 @@
-#include "legacy_format.h"
 #include "legacy_message.h"
 
 #include <QTextCodec>

@@ -1,5 +1,7 @@
 #include <quillmark/quillmark_log.h>
 
+#include "log_files.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QRegularExpression>
@@ -20,10 +22,7 @@ QStringList tagged_lines(const QString& tag)
     QStringList lines;
     const QDir logs(QCoreApplication::applicationDirPath() + QStringLiteral("/logs"));
     for (const QString& name : logs.entryList({QStringLiteral("*_tarnwell.log")}, QDir::Files)) {
-        QFile file(logs.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        for (const QString& line : tnw_test::file_lines(logs.filePath(name))) {
             if (line.contains(tag))
                 lines << line;
         }

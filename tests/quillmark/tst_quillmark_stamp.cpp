@@ -7,7 +7,8 @@
 
 // The per-second time stamp cache against local times worked out by hand, in time zones with
 // odd offsets and daylight-saving changes. Each row feeds its instants to one cache in turn, so
-// a stale second, date or millisecond part shows.
+// a stale second, date or millisecond part shows. The program runs in a locale with digits of
+// its own (see CMakeLists.txt): the stamps keep ASCII digits.
 class tst_quillmark_stamp : public QObject
 {
     Q_OBJECT

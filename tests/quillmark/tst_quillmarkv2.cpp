@@ -1,12 +1,14 @@
+#include <quillmark/quillmark_log.h>
 #include <quillmark/quillmarkv2.h>
 
-#include "log_clock.h"
+#include "log_stamp.h"
 #include "log_test_support.h"
 
 #include <QFile>
 #include <QTextCodec>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +42,12 @@ QByteArray info_line(const QString& local_time, const QByteArray& message)
     return stamp + '\t' + thread_text() + "\t[INFO]\t" + message + '\n';
 }
 
+// Where a link in the log folder may point.
+QString elsewhere()
+{
+    return QDir::tempPath() + QStringLiteral("/quillmarkv2_link_target");
+}
+
 } // namespace
 
 class tst_quillmarkv2 : public QObject
@@ -62,6 +70,8 @@ private slots:
     void message_from_inside_the_handler_is_dropped();
     void destroy_then_same_day_and_next_day();
     void singleton_life();
+    void host_bytes_written_through_the_file_object_come_first();
+    void thread_value_in_a_forked_child_data();
     void thread_value_in_a_forked_child();
 
 private:
@@ -169,12 +179,12 @@ void tst_quillmarkv2::line_layout()
 
     log()->initialize(debug);
     const QString path = day_file(QStringLiteral("2031-05-06"));
-    const QByteArray before = read_all(path);
+    const QByteArray before = file_bytes(path);
     const QMessageLogContext context("source.cpp", line,
                                      function.isNull() ? nullptr : function.constData(), "default");
     m_handler(static_cast<QtMsgType>(type), context, message);
 
-    const QByteArray after = read_all(path);
+    const QByteArray after = file_bytes(path);
     QVERIFY(after.startsWith(before));
     QCOMPARE(after.mid(before.size()), expected.replace("<T>", thread_text()));
 }
@@ -223,7 +233,7 @@ void tst_quillmarkv2::roll_over()
     }
     for (const QString& file : files) {
         const QString day = file.section(QLatin1Char('|'), 0, 0);
-        QCOMPARE(read_all(day_file(day)), expected.value(day));
+        QCOMPARE(file_bytes(day_file(day)), expected.value(day));
     }
     for (const QString& day : absent)
         QVERIFY2(!QFile::exists(day_file(day)), qPrintable(day));
@@ -245,7 +255,7 @@ void tst_quillmarkv2::second_start_the_same_day_appends()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     log()->initialize(true);
     qInfo("second run");
-    QCOMPARE(read_all(path),
+    QCOMPARE(file_bytes(path),
              QByteArray("a line of the first run\n") +
                  info_line(QStringLiteral("2031-05-06 07:08:09.045"), "second run"));
 }
@@ -258,7 +268,13 @@ void tst_quillmarkv2::no_file_data()
     QTest::newRow("logs is a plain file") << "plain file" << false;
     QTest::newRow("the day's file is a directory") << "directory" << false;
     QTest::newRow("logs may not be written to") << "read-only" << false;
-    QTest::newRow("the day's file leads to a full disk") << "full disk" << true;
+    QTest::newRow("the day's file is a link, even to a full disk") << "full disk" << false;
+    QTest::newRow("the day's file is a link to a file elsewhere") << "link" << false;
+    QTest::newRow("the day's file is a link to a file not there yet") << "dangling link" << false;
+    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo" << false;
+    QTest::newRow("the day's file belongs to another user") << "foreign owner" << false;
+    QTest::newRow("logs may be a link to a folder; the file is made private")
+        << "linked folder" << true;
 }
 
 void tst_quillmarkv2::no_file()
@@ -277,9 +293,27 @@ void tst_quillmarkv2::no_file()
             QSKIP("root writes into read-only directories");
         QVERIFY(QDir().mkpath(log_dir()));
         QVERIFY(QFile::setPermissions(log_dir(), QFile::ReadOwner | QFile::ExeOwner));
-    } else {
+    } else if (obstacle == QLatin1String("full disk")) {
         QVERIFY(QDir().mkpath(log_dir()));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    } else if (obstacle.endsWith(QLatin1String("link"))) {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QFile::remove(elsewhere());
+        if (obstacle == QLatin1String("link"))
+            QVERIFY(QFile(elsewhere()).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(elsewhere(), path));
+    } else if (obstacle == QLatin1String("fifo")) {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0622), 0);
+    } else if (obstacle == QLatin1String("foreign owner")) {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file away");
+        QVERIFY(QDir().mkpath(log_dir()));
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    } else {
+        QVERIFY(QDir().mkpath(log_dir() + QStringLiteral("_elsewhere")));
+        QVERIFY(QFile::link(log_dir() + QStringLiteral("_elsewhere"), log_dir()));
     }
 
     log()->initialize(true);
@@ -288,16 +322,27 @@ void tst_quillmarkv2::no_file()
     qWarning("dropped warning");
     qDebug("dropped debug");
     QVERIFY(log()->check_compare_date());
+    if (obstacle == QLatin1String("link"))
+        QCOMPARE(file_bytes(elsewhere()), QByteArray());
+    if (obstacle == QLatin1String("dangling link"))
+        QVERIFY(!QFile::exists(elsewhere()));
+    QFile::remove(elsewhere());
+    if (opens) {
+        struct stat info;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+        QDir(log_dir() + QStringLiteral("_elsewhere")).removeRecursively();
+    }
 
     // The obstacle goes; the same day still writes nothing, the next day's first line does.
     remove_log_dir();
     set_now(QStringLiteral("2031-05-06 23:59:59.999"));
     qInfo("still the same day");
-    QVERIFY(!QFile::exists(path) || read_all(path).isEmpty());
+    QVERIFY(!QFile::exists(path) || file_bytes(path).isEmpty());
     set_now(QStringLiteral("2031-05-07 00:00:00.001"));
     qInfo("next day");
     QVERIFY(log()->get_file_object() != nullptr);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-07"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 00:00:00.001"), "next day"));
 }
 
@@ -314,7 +359,7 @@ void tst_quillmarkv2::locale_codec_other_than_utf8()
     QTextCodec::setCodecForLocale(utf8);
     set_now(QStringLiteral("2031-05-06 07:08:11.000"));
     qInfo().noquote() << QString::fromUtf8("\xc3\xbc");
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "before") +
                  info_line(QStringLiteral("2031-05-06 07:08:10.000"), "Gr\xfc\xdf\x65 ?") +
                  info_line(QStringLiteral("2031-05-06 07:08:11.000"), "\xc3\xbc"));
@@ -327,7 +372,7 @@ void tst_quillmarkv2::message_from_inside_the_handler_is_dropped()
     g_noisy.store(true);
     qInfo("outer"); // without the re-entry guard this waits for its own lock for ever
     g_noisy.store(false);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "outer"));
 }
 
@@ -342,12 +387,12 @@ void tst_quillmarkv2::destroy_then_same_day_and_next_day()
     qInfo("after destroy");
     qWarning("after destroy");
     QVERIFY(log()->get_file_object() == nullptr);
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "before"));
 
     set_now(QStringLiteral("2031-05-07 08:00:00.000"));
     qInfo("next day");
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-07"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 08:00:00.000"), "next day"));
 }
 
@@ -369,7 +414,7 @@ void tst_quillmarkv2::singleton_life()
     qDebug("not written: debug lines are off until initialize");
     qInfo("to the fresh logger");
     QVERIFY(fresh->check_compare_date());
-    QCOMPARE(read_all(day_file(QStringLiteral("2031-05-06"))),
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
              info_line(QStringLiteral("2031-05-06 07:08:09.045"), "to the fresh logger"));
 
     set_now(QStringLiteral("2031-05-07 00:00:00.000"));
@@ -386,13 +431,42 @@ void tst_quillmarkv2::singleton_life()
     QVERIFY(fresh->is_debug());
 }
 
+void tst_quillmarkv2::host_bytes_written_through_the_file_object_come_first()
+{
+    // A host may take the lock and write to the file object itself; what it left in the
+    // object's buffer belongs before the next line.
+    log()->initialize(true);
+    {
+        QWriteLocker locker(log()->get_lock());
+        QVERIFY(log()->get_file_object()->write("host bytes\n") == 11);
+    }
+    qInfo("after the host");
+    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
+             "host bytes\n" +
+                 info_line(QStringLiteral("2031-05-06 07:08:09.045"), "after the host"));
+}
+
+void tst_quillmarkv2::thread_value_in_a_forked_child_data()
+{
+    QTest::addColumn<bool>("exports");
+    QTest::newRow("the handler writes the child's own thread") << false;
+    QTest::newRow("the exports write the child's own thread") << true;
+}
+
 void tst_quillmarkv2::thread_value_in_a_forked_child()
 {
+    QFETCH(bool, exports);
+    const auto log_line = [exports](const char* text) {
+        if (exports)
+            INFO("%s", text);
+        else
+            qInfo("%s", text);
+    };
     log()->initialize(true);
-    qInfo("parent");
+    log_line("parent");
     const pid_t child = ::fork();
     if (child == 0) {
-        qInfo("child");
+        log_line("child");
         ::_exit(0);
     }
     QVERIFY(child > 0);
@@ -400,10 +474,14 @@ void tst_quillmarkv2::thread_value_in_a_forked_child()
     QCOMPARE(::waitpid(child, &status, 0), child);
     QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    const QList<QByteArray> lines = read_all(day_file(QStringLiteral("2031-05-06"))).split('\n');
+    const QList<QByteArray> lines = file_bytes(day_file(QStringLiteral("2031-05-06"))).split('\n');
     QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines.at(0).split('\t').at(1), thread_text());
-    QCOMPARE(lines.at(1).split('\t').at(1), QByteArray::number(child));
+    // "<stamp>\t<thread>\t[INFO]..." or "<stamp>    <thread> [INFO] ..."
+    const auto thread_of = [exports](const QByteArray& line) {
+        return exports ? line.mid(27).split(' ').at(0) : line.split('\t').at(1);
+    };
+    QCOMPARE(thread_of(lines.at(0)), thread_text());
+    QCOMPARE(thread_of(lines.at(1)), QByteArray::number(child));
 }
 
 QTEST_GUILESS_MAIN(tst_quillmarkv2)

@@ -1,6 +1,6 @@
 #include <quillmark/quillmarkv2.h>
 
-#include "log_clock.h"
+#include "log_stamp.h"
 #include "log_test_support.h"
 
 #include <QRegularExpression>
@@ -120,7 +120,7 @@ void tst_quillmarkv2_threads::lines_of_several_threads_across_midnight()
     std::vector<int> last_number(static_cast<std::size_t>(writers), -1);
     int count = 0;
     for (const QString& day : {QStringLiteral("2031-05-06"), QStringLiteral("2031-05-07")}) {
-        const QByteArray content = read_all(day_file(day));
+        const QByteArray content = file_bytes(day_file(day));
         QVERIFY2(content.endsWith('\n'), qPrintable(day));
         QList<QByteArray> lines = content.split('\n');
         lines.removeLast();
