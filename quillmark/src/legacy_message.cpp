@@ -3,8 +3,6 @@
 #include "log_line.h"
 #include "log_platform.h"
 
-#include <QByteArray>
-#include <QString>
 #include <QTextCodec>
 
 #include <cstring>

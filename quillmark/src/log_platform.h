@@ -2,9 +2,6 @@
 
 #include <QIODevice>
 #include <QString>
-#include <QtGlobal>
-
-#include <cstddef>
 
 class QFile;
 
