@@ -12,6 +12,12 @@
 
 namespace quillmark_detail {
 
+bool open_for_append(QFile& file, QIODevice::OpenMode mode)
+{
+    // O_APPEND: the kernel moves to the end for every write.
+    return file.open(mode);
+}
+
 namespace {
 
 // gettid() is a system call; a thread's id never changes, except in the child of a fork.

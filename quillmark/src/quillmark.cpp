@@ -106,7 +106,7 @@ void quillmark::open_file_for(const QDate& day)
     // the next day's lines as well.
     QDir().mkpath(m_log_dir);
     m_file.setFileName(quillmark_detail::legacy_log_file_path(day));
-    m_file.open(open_mode);
+    quillmark_detail::open_for_append(m_file, open_mode);
 }
 
 bool quillmark::debug_mode() const

@@ -3,6 +3,7 @@
 #include "log_clock.h"
 #include "log_lock.h"
 #include "log_paths.h"
+#include "log_platform.h"
 #include "quillmarkv2_state.h"
 
 #include <QDateTime>
@@ -107,7 +108,7 @@ void quillmarkv2::open_file_unlocked(const QDate& day)
         m_file_ptr->close();
     m_file_date = day;
     m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
-    if (!m_file_ptr->open(QIODevice::Append | QIODevice::Text))
+    if (!quillmark_detail::open_for_append(*m_file_ptr, QIODevice::Append | QIODevice::Text))
         release_file_unlocked();
 }
 

@@ -34,6 +34,13 @@ void close_next_box(box_record* record)
     });
 }
 
+// The log file's line end: CR LF on Windows.
+#ifdef Q_OS_WIN
+const QString log_line_end = QStringLiteral("\r\n");
+#else
+const QString log_line_end = QStringLiteral("\n");
+#endif
+
 QString todays_log()
 {
     QFile file(QCoreApplication::applicationDirPath() + "/logs/" +
@@ -142,7 +149,7 @@ void tst_startup::missing_translation()
         file.write(file_content);
     }
 
-    const int lines_before = todays_log().count('\n');
+    const int lines_before = todays_log().count(log_line_end);
     int boxes = 0;
     tnw_platform platform = tnw_system_platform();
     const auto system_box = platform.show_box;
@@ -165,7 +172,7 @@ void tst_startup::missing_translation()
 
     // The banner is already in the log, and the agent wrote nothing after it (only the
     // platform plugin's own warnings may follow).
-    const QStringList lines = todays_log().split('\n', Qt::SkipEmptyParts).mid(lines_before);
+    const QStringList lines = todays_log().split(log_line_end, Qt::SkipEmptyParts).mid(lines_before);
     QVERIFY(!lines.isEmpty());
     QVERIFY(lines.first().endsWith(
         "\t[INFO]\t****************** TarnwellV4 Selvane Agent Start ******************"));

@@ -19,15 +19,16 @@
 
 #include <csignal>
 
+#ifndef Q_OS_WIN
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#endif
 #include <utime.h>
 
 using log_call = std::function<void()>;
 Q_DECLARE_METATYPE(log_call)
 
 using legacy_test::file_lines;
+using legacy_test::line_end;
 
 namespace {
 
@@ -102,7 +103,10 @@ private slots:
     void retention_timer();
     void failing_disk_data();
     void failing_disk();
+#ifndef Q_OS_WIN
+    // A file size limit of the process stands in for a full disk: POSIX only.
     void refused_lines_are_not_written_later();
+#endif
 };
 
 void tst_legacy::init()
@@ -212,7 +216,7 @@ void tst_legacy::export_lines()
                                .arg(day.year())
                                .arg(day.month(), 2, 10, QLatin1Char('0'))
                                .arg(day.day(), 2, 10, QLatin1Char('0'))
-                               .arg(quint64(syscall(SYS_gettid)));
+                               .arg(legacy_test::system_thread_id());
     for (QString& line : expected) {
         if (line.startsWith('['))
             line.prepend(prefix);
@@ -437,9 +441,10 @@ void tst_legacy::failing_disk()
     }
     qInstallMessageHandler(previous);
 
-    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line\n"));
+    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line") + line_end);
 }
 
+#ifndef Q_OS_WIN
 void tst_legacy::refused_lines_are_not_written_later()
 {
     quillmark log;
@@ -462,8 +467,9 @@ void tst_legacy::refused_lines_are_not_written_later()
     std::signal(SIGXFSZ, previous_signal);
 
     log.write_log(QStringLiteral("kept 2"));
-    QCOMPARE(file_bytes(path), QByteArray("kept 1\nkept 2\n"));
+    QCOMPARE(file_bytes(path), QByteArray("kept 1") + line_end + "kept 2" + line_end);
 }
+#endif
 
 QTEST_GUILESS_MAIN(tst_legacy)
 #include "tst_legacy.moc"

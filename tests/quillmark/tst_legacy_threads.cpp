@@ -1,3 +1,5 @@
+#include "legacy_test_support.h"
+
 #include <quillmark/quillmark_log.h>
 
 #include <QCoreApplication>
@@ -8,9 +10,6 @@
 #include <atomic>
 #include <thread>
 #include <vector>
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,7 +22,7 @@ QStringList tagged_lines(const QString& tag)
         QFile file(logs.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1String(legacy_test::line_end))) {
             if (line.contains(tag))
                 lines << line;
         }
@@ -76,7 +75,7 @@ void tst_legacy_threads::concurrent_lines()
     std::vector<std::thread> workers;
     for (int w = 0; w < threads; ++w) {
         workers.emplace_back([&, w] {
-            thread_ids[size_t(w)] = quint64(syscall(SYS_gettid));
+            thread_ids[size_t(w)] = legacy_test::system_thread_id();
             ready.fetch_add(1);
             while (ready.load() < threads)
                 std::this_thread::yield();
