@@ -176,8 +176,14 @@ void tst_startup::missing_translation()
     QVERIFY(!lines.isEmpty());
     QVERIFY(lines.first().endsWith(
         "\t[INFO]\t****************** TarnwellV4 Selvane Agent Start ******************"));
-    for (const QString& line : lines.mid(1))
+    for (const QString& line : lines.mid(1)) {
+#ifdef Q_OS_WIN
+        // Qt's conversion of the box's stock icon, which wine does not hand out.
+        if (line.endsWith("QPixmap::fromWinHICON(), failed to GetIconInfo() (Invalid cursor handle.)"))
+            continue;
+#endif
         QVERIFY2(line.contains("\t[WARNING]\t"), qPrintable(line));
+    }
     remove_translator_dir();
 }
 
