@@ -71,10 +71,10 @@ bool set_mtime(const QString& path, const QDateTime& when)
 {
 #ifdef Q_OS_WIN
     // utime() opens files only; the backup flag opens a directory as well.
-    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()),
-                                      FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     // FILETIME counts 100 ns steps from 1601-01-01.

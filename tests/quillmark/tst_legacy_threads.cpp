@@ -22,7 +22,8 @@ QStringList tagged_lines(const QString& tag)
         QFile file(logs.filePath(name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1String(legacy_test::line_end))) {
+        for (const QString& line :
+             QString::fromUtf8(file.readAll()).split(QLatin1String(legacy_test::line_end))) {
             if (line.contains(tag))
                 lines << line;
         }
