@@ -55,3 +55,20 @@ function(tarnwell_add_qtest name)
         LABELS "${T_LABELS}"
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;XDG_RUNTIME_DIR=${TARNWELL_TEST_RUNTIME};QTEST_FUNCTION_TIMEOUT=90000;${TARNWELL_WINE_ENVIRONMENT};${T_ENVIRONMENT}")
 endfunction()
+
+# tarnwell_add_wine_version_run(<name> <test target> <winecfg version> <reported version>
+#                               [test functions...])
+#
+# Registers a further run of a QtTest program under wine that first switches the prefix to
+# another Windows version (winecfg -v win10, win7); the program reads the version it must see
+# (QSysInfo::productVersion(): "10", "7sp1") from TNW_WINDOWS_VERSION. The runs that switch the version hold a lock, since the prefix is shared.
+function(tarnwell_add_wine_version_run name target winecfg_version version)
+    set(_launch "'${TARNWELL_WINE}' winecfg -v ${winecfg_version} && exec '${TARNWELL_QTEST_LAUNCHER}' \"$@\"")
+    add_test(NAME ${name}
+             COMMAND sh -c "${_launch}" sh $<TARGET_FILE:${target}> ${ARGN})
+    get_test_property(${target} ENVIRONMENT _environment)
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "${_environment};TNW_WINDOWS_VERSION=${version}"
+        RESOURCE_LOCK wine_windows_version
+        TIMEOUT 120)
+endfunction()
