@@ -271,7 +271,8 @@ const QString class_command_key = QStringLiteral("HKEY_CLASSES_ROOT\\%1\\shell\\
 const QString machine_command_key =
     QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\http\\shell\\open\\command");
 const QString test_class = QStringLiteral("TnwTestBrowserURL");
-const QString hostile_address = QStringLiteral("https://127.0.0.1:8443/signin/sso?param=a%2Bb c\"d\"");
+const QString hostile_address =
+    QStringLiteral("https://127.0.0.1:8443/signin/sso?param=a%2Bb c\"d\"");
 
 // Writes value (none when null) as the key's default value, or as name.
 void set_registry(const QString& key, const QString& name, const QString& value)
@@ -308,10 +309,10 @@ void tst_browser_command::registry_route_data()
         << "10" << test_class << quoted_browser + " --url=%1 %1" << QString()
         << QStringList{browser, "--url=" + hostile_address, hostile_address};
     QTest::newRow("10: the user's choice wins over the machine's command")
-        << "10" << test_class << quoted_browser + " %1" << "\"C:\\other.exe\" %1"
-        << QStringList{browser, hostile_address};
-    QTest::newRow("10: no ProgId finds no command") << "10" << QString() << QString()
-                                                     << quoted_browser + " %1" << QStringList();
+        << "10" << test_class << quoted_browser + " %1"
+        << "\"C:\\other.exe\" %1" << QStringList{browser, hostile_address};
+    QTest::newRow("10: no ProgId finds no command")
+        << "10" << QString() << QString() << quoted_browser + " %1" << QStringList();
     QTest::newRow("7sp1: the machine's command, its own arguments dropped")
         << "7sp1" << test_class << "\"C:\\other.exe\" %1" << quoted_browser + " -nohome -- \"%1\""
         << QStringList{browser, hostile_address};

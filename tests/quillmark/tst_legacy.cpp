@@ -1,4 +1,5 @@
 #include "legacy_format.h"
+#include "legacy_paths.h"
 #include "legacy_test_support.h"
 #include "log_clock.h"
 #include "log_paths.h"
@@ -127,6 +128,9 @@ private slots:
 #ifndef Q_OS_WIN
     // A file size limit of the process stands in for a full disk: POSIX only.
     void refused_lines_are_not_written_later();
+#endif
+#ifdef Q_OS_WIN
+    void windows_file_path_and_line_ends();
 #endif
     // Last: the exports' logger lives until the process ends and keeps its day's file open,
     // which Windows does not let the other tests remove with the log directory.
@@ -503,6 +507,28 @@ void tst_legacy::refused_lines_are_not_written_later()
 
     log.write_log(QStringLiteral("kept 2"));
     QCOMPARE(file_bytes(path), QByteArray("kept 1") + line_end + "kept 2" + line_end);
+}
+#endif
+
+#ifdef Q_OS_WIN
+void tst_legacy::windows_file_path_and_line_ends()
+{
+    // The program's folder as Qt gives it (forward slashes), then backslashes: used unchanged.
+    const QString app_dir = QCoreApplication::applicationDirPath();
+    QVERIFY(app_dir.contains('/'));
+    QCOMPARE(log_dir(), app_dir + QStringLiteral("\\logs"));
+    QCOMPARE(day_file(QDate(2025, 6, 14)),
+             app_dir + QStringLiteral("\\logs\\2025-06-14_tarnwell.log"));
+    QCOMPARE(quillmark_detail::legacy_log_file_path(QDate(2025, 6, 14)),
+             day_file(QDate(2025, 6, 14)));
+
+    {
+        quillmark log;
+        log.write_log(QStringLiteral("first\nsecond"));
+        log.write_log(QStringLiteral("third"));
+    }
+    // Text mode: every line end, inside a message too, is CR LF in the file.
+    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 14))), QByteArray("first\r\nsecond\r\nthird\r\n"));
 }
 #endif
 
