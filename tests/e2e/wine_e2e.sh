@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real tarnwell.exe end to end under wine: a copy of the program tree signs on under a
-# virtual display of its own (wine draws the message boxes as X windows, which xdotool reads and
+# virtual display (wine draws the message boxes as X windows, which xdotool reads and
 # closes), against the reference server (a Linux program) on loopback, with a recording program
 # registered as the user's https handler.
 #   wine_e2e.sh <program folder> <test SSO DLL> <recording program> <reference server> <WINEPATH>
@@ -31,14 +31,17 @@ fail() {
     exit 1
 }
 
-# A display of our own.
-display=90
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+# The display of the test command (tools/test --windows starts the prefix's desktop process on
+# it, and that process draws every window of the prefix), or one of our own when run alone.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    display=90
+    while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    pids+=($!)
+    export DISPLAY=":$display"
+    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+fi
 
 "$server" --port 0 --port-file "$work/port" >/dev/null 2>&1 &
 pids+=($!)
@@ -69,7 +72,8 @@ run_agent() {
     local agent=$!
     for title in "${expected[@]}"; do
         id=""
-        for _ in $(seq 300); do
+        # A fresh prefix reads the machine's fonts before its first window: allow for that.
+        for _ in $(seq 1200); do
             id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -1) && [ -n "$id" ] && break
             kill -0 "$agent" 2>/dev/null || break
             sleep 0.1
@@ -78,6 +82,15 @@ run_agent() {
         titles+=("$title")
         xdotool windowactivate --sync "$id" key Return 2>/dev/null || xdotool key --window "$id" Return
     done
+    # An agent that still runs now waits for a box nobody will close.
+    for _ in $(seq 300); do
+        kill -0 "$agent" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$agent" 2>/dev/null; then
+        kill "$agent"
+        fail "the agent still runs after the boxes ${titles[*]} (expected: ${expected[*]})"
+    fi
     rc=0
     wait "$agent" || rc=$?
 }
