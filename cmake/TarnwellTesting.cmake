@@ -10,6 +10,32 @@ set(TARNWELL_TEST_RUNTIME "${CMAKE_BINARY_DIR}/test-runtime")
 file(MAKE_DIRECTORY "${TARNWELL_TEST_RUNTIME}")
 file(CHMOD "${TARNWELL_TEST_RUNTIME}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 
+# Cross-built for Windows, the tests run under wine in the prefix TARNWELL_WINE_PREFIX (made by
+# tools/test --windows), through a launcher that shows their output and sets WINEPATH, where
+# the Windows processes find Qt, OpenSSL and the compiler runtime.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(TARNWELL_WINE_PREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "The tests' wine prefix")
+    set(_wine_path "Z:${TARNWELL_RUNTIME_DIR}" "Z:${TARNWELL_WIN64_ROOT}/qt5/bin" "Z:${TARNWELL_WIN64_ROOT}/openssl/bin")
+    foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+                        OUTPUT_VARIABLE _found OUTPUT_STRIP_TRAILING_WHITESPACE)
+        get_filename_component(_found_dir "${_found}" REALPATH)
+        get_filename_component(_found_dir "${_found_dir}" DIRECTORY)
+        list(APPEND _wine_path "Z:${_found_dir}")
+    endforeach()
+    list(REMOVE_DUPLICATES _wine_path)
+    string(REPLACE "/" "\\" TARNWELL_WINEPATH "${_wine_path}")
+    set(TARNWELL_WINE "${CMAKE_CROSSCOMPILING_EMULATOR}")
+    set(TARNWELL_QTEST_LAUNCHER "${CMAKE_BINARY_DIR}/wine-qtest")
+    configure_file("${PROJECT_SOURCE_DIR}/cmake/toolchains/wine-qtest.in" "${TARNWELL_QTEST_LAUNCHER}"
+                   @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    # The Windows openssl command would look for its settings under the prefix it was built for.
+    file(WRITE "${CMAKE_BINARY_DIR}/openssl.cnf" "")
+    set(TARNWELL_WINE_ENVIRONMENT
+        "WINEPREFIX=${TARNWELL_WINE_PREFIX}" "WINEDEBUG=-all" "OPENSSL_CONF=Z:${CMAKE_BINARY_DIR}/openssl.cnf"
+        "QT_PLUGIN_PATH=Z:${TARNWELL_WIN64_ROOT}/qt5/plugins")
+endif()
+
 function(tarnwell_add_qtest name)
     cmake_parse_arguments(T "TRANSLATION" "TIMEOUT" "SOURCES;LIBS;ENVIRONMENT;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -25,9 +51,30 @@ function(tarnwell_add_qtest name)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 120)
     endif()
-    add_test(NAME ${name} COMMAND ${name})
+    if(TARNWELL_QTEST_LAUNCHER)
+        add_test(NAME ${name} COMMAND "${TARNWELL_QTEST_LAUNCHER}" $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
     set_tests_properties(${name} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
         LABELS "${T_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;XDG_RUNTIME_DIR=${TARNWELL_TEST_RUNTIME};QTEST_FUNCTION_TIMEOUT=90000;${T_ENVIRONMENT}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LANG=C.UTF-8;LC_ALL=C.UTF-8;XDG_RUNTIME_DIR=${TARNWELL_TEST_RUNTIME};QTEST_FUNCTION_TIMEOUT=90000;${TARNWELL_WINE_ENVIRONMENT};${T_ENVIRONMENT}")
+endfunction()
+
+# tarnwell_add_wine_version_run(<name> <test target> <winecfg version> <reported version>
+#                               [test functions...])
+#
+# Registers a further run of a QtTest program under wine that first switches the prefix to
+# another Windows version (winecfg -v win10, win7); the program reads the version it must see
+# (QSysInfo::productVersion(): "10", "7sp1") from TNW_WINDOWS_VERSION. The runs that switch the version hold a lock, since the prefix is shared.
+function(tarnwell_add_wine_version_run name target winecfg_version version)
+    set(_launch "'${TARNWELL_WINE}' winecfg -v ${winecfg_version} && exec '${TARNWELL_QTEST_LAUNCHER}' \"$@\"")
+    add_test(NAME ${name}
+             COMMAND sh -c "${_launch}" sh $<TARGET_FILE:${target}> ${ARGN})
+    get_test_property(${target} ENVIRONMENT _environment)
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "${_environment};TNW_WINDOWS_VERSION=${version}"
+        RESOURCE_LOCK wine_windows_version
+        TIMEOUT 120)
 endfunction()

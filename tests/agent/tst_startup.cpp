@@ -1,3 +1,4 @@
+#include "log_files.h"
 #include "modal_box.h"
 
 #include "startup.h"
@@ -15,11 +16,10 @@
 
 namespace {
 
-QString todays_log()
+QStringList todays_log_lines()
 {
-    QFile file(QCoreApplication::applicationDirPath() + "/logs/" +
-               QDate::currentDate().toString("yyyy-MM-dd") + "_tarnwell.log");
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return tnw_test::file_lines(QCoreApplication::applicationDirPath() + "/logs/" +
+                                QDate::currentDate().toString("yyyy-MM-dd") + "_tarnwell.log");
 }
 
 } // namespace
@@ -124,7 +124,7 @@ void tst_startup::missing_translation()
         file.write(file_content);
     }
 
-    const int lines_before = todays_log().count('\n');
+    const int lines_before = todays_log_lines().size();
     int boxes = 0;
     tnw_platform platform = tnw_system_platform();
     const auto system_box = platform.show_box;
@@ -147,12 +147,19 @@ void tst_startup::missing_translation()
 
     // The banner is already in the log, and the agent wrote nothing after it (only the
     // platform plugin's own warnings may follow).
-    const QStringList lines = todays_log().split('\n', Qt::SkipEmptyParts).mid(lines_before);
+    const QStringList lines = todays_log_lines().mid(lines_before);
     QVERIFY(!lines.isEmpty());
     QVERIFY(lines.first().endsWith(
         "\t[INFO]\t****************** TarnwellV4 Selvane Agent Start ******************"));
-    for (const QString& line : lines.mid(1))
+    for (const QString& line : lines.mid(1)) {
+#ifdef Q_OS_WIN
+        // Qt for Windows reports its own window troubles as critical (wine without a display
+        // has no windows to give): anything but the agent's info lines.
+        QVERIFY2(!line.contains("\t[INFO]\t"), qPrintable(line));
+#else
         QVERIFY2(line.contains("\t[WARNING]\t"), qPrintable(line));
+#endif
+    }
     remove_translator_dir();
 }
 

@@ -1,5 +1,7 @@
 #include "browser/browser_command.h"
 
+#include <QSettings>
+#include <QSysInfo>
 #include <QtTest>
 
 namespace {
@@ -31,6 +33,10 @@ private slots:
     void from_desktop_entry();
     void hostile_address_is_one_unchanged_argument_data();
     void hostile_address_is_one_unchanged_argument();
+#ifdef Q_OS_WIN
+    void registry_route_data();
+    void registry_route();
+#endif
 };
 
 void tst_browser_command::from_template_data()
@@ -254,6 +260,95 @@ void tst_browser_command::hostile_address_is_one_unchanged_argument()
     QCOMPARE(as_list(browser_command_from_desktop_entry(entry, hostile)),
              (QStringList{desktop_program, option, hostile}));
 }
+
+#ifdef Q_OS_WIN
+namespace {
+
+const QString user_choice_key = QStringLiteral(
+    "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
+    "https\\UserChoice");
+const QString class_command_key = QStringLiteral("HKEY_CLASSES_ROOT\\%1\\shell\\open\\command");
+const QString machine_command_key =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\http\\shell\\open\\command");
+const QString test_class = QStringLiteral("TnwTestBrowserURL");
+const QString hostile_address =
+    QStringLiteral("https://127.0.0.1:8443/signin/sso?param=a%2Bb c\"d\"");
+
+// Writes value (none when null) as the key's default value, or as name.
+void set_registry(const QString& key, const QString& name, const QString& value)
+{
+    QSettings settings(key, QSettings::NativeFormat);
+    if (value.isNull())
+        settings.remove(name);
+    else
+        settings.setValue(name, value);
+    settings.sync();
+}
+
+} // namespace
+
+// The registry as the agent reads it, written into the machine's (the wine prefix's) registry.
+// The routes depend on the version the system reports, so the program runs once per version
+// (the test command switches the prefix between the runs) and each run checks that it got the
+// version it was started for.
+void tst_browser_command::registry_route_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("prog_id");
+    QTest::addColumn<QString>("class_command");
+    QTest::addColumn<QString>("machine_command");
+    QTest::addColumn<QStringList>("expected"); // program, then arguments; empty: no command
+
+    const QString browser = QStringLiteral("C:\\Program Files\\Tnw Browser\\browser.exe");
+    const QString quoted_browser = '"' + browser + '"';
+
+    QTest::newRow("10: the user's choice, its quoted program and option kept")
+        << "10" << test_class << quoted_browser + " --single-argument %1" << QString()
+        << QStringList{browser, "--single-argument", hostile_address};
+    QTest::newRow("10: every place of the marker gets the address")
+        << "10" << test_class << quoted_browser + " --url=%1 %1" << QString()
+        << QStringList{browser, "--url=" + hostile_address, hostile_address};
+    QTest::newRow("10: the user's choice wins over the machine's command")
+        << "10" << test_class << quoted_browser + " %1"
+        << "\"C:\\other.exe\" %1" << QStringList{browser, hostile_address};
+    QTest::newRow("10: no ProgId finds no command")
+        << "10" << QString() << QString() << quoted_browser + " %1" << QStringList();
+    QTest::newRow("7sp1: the machine's command, its own arguments dropped")
+        << "7sp1" << test_class << "\"C:\\other.exe\" %1" << quoted_browser + " -nohome -- \"%1\""
+        << QStringList{browser, hostile_address};
+    QTest::newRow("7sp1: no machine command finds none")
+        << "7sp1" << test_class << quoted_browser + " %1" << QString() << QStringList();
+}
+
+void tst_browser_command::registry_route()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, prog_id);
+    QFETCH(QString, class_command);
+    QFETCH(QString, machine_command);
+    QFETCH(QStringList, expected);
+
+    const QString run_version = qEnvironmentVariable("TNW_WINDOWS_VERSION");
+    if (run_version.isEmpty())
+        QSKIP("run by the test command, which sets the reported Windows version");
+    QCOMPARE(QSysInfo::productVersion(), run_version);
+    if (version != run_version)
+        QSKIP("a row for the other version's run");
+
+    set_registry(user_choice_key, QStringLiteral("ProgId"), prog_id);
+    set_registry(class_command_key.arg(test_class), QStringLiteral("Default"), class_command);
+    set_registry(machine_command_key, QStringLiteral("Default"), machine_command);
+
+    const std::optional<tnw_browser_command> command = default_browser_command(hostile_address);
+    if (expected.isEmpty()) {
+        QVERIFY(!command);
+    } else {
+        QVERIFY(command);
+        QCOMPARE(command->program, expected.first());
+        QCOMPARE(command->arguments, expected.mid(1));
+    }
+}
+#endif
 
 QTEST_APPLESS_MAIN(tst_browser_command)
 #include "tst_browser_command.moc"

@@ -2,6 +2,7 @@
 #include "fake_sso_control.h"
 #include "tnw_test_sso_paths.h"
 
+#include "identity/account_name.h"
 #include "identity/sso_user_area.h"
 #include "identity/tnw_selvane_sso.h"
 
@@ -10,7 +11,11 @@
 #include <QtTest>
 
 #include <cstring>
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 // Lookups that fell through to the process's own symbols would find these, not a library's.
 extern "C" Q_DECL_EXPORT int IsSafePCRunning()
@@ -24,6 +29,40 @@ extern "C" Q_DECL_EXPORT int GetCurrUserInfo(int, char*, char*)
 
 namespace {
 
+// A reference of the test's own to a library, independent of the client's.
+#ifdef Q_OS_WIN
+using library_reference = HMODULE;
+
+library_reference hold_library(const char* path)
+{
+    return LoadLibraryW(reinterpret_cast<const wchar_t*>(QString::fromUtf8(path).utf16()));
+}
+
+bool drop_library(library_reference library)
+{
+    return FreeLibrary(library) != FALSE;
+}
+
+bool library_loaded(const char* path)
+{
+    HMODULE module = nullptr;
+    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<const wchar_t*>(QString::fromUtf8(path).utf16()),
+                              &module) != FALSE;
+}
+#else
+using library_reference = void*;
+
+library_reference hold_library(const char* path)
+{
+    return dlopen(path, RTLD_NOW);
+}
+
+bool drop_library(library_reference library)
+{
+    return dlclose(library) == 0;
+}
+
 bool library_loaded(const char* path)
 {
     void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
@@ -31,6 +70,7 @@ bool library_loaded(const char* path)
         dlclose(handle);
     return handle != nullptr;
 }
+#endif
 
 QByteArray area_bytes(const char* area)
 {
@@ -60,6 +100,9 @@ private slots:
     void release();
     void read_user_id_data();
     void read_user_id();
+#ifdef Q_OS_WIN
+    void local_account_has_no_principal_name();
+#endif
 
 private:
     QTemporaryDir m_dir;
@@ -199,6 +242,12 @@ void tst_identity::not_loadable_data()
     QTest::newRow("a file that is no library") << text.fileName();
     QTest::newRow("a path with blanks and non-ASCII")
         << QString::fromUtf8("/nonexistent/Program Files/\xec\x98\xa4/suser.so");
+#ifdef Q_OS_WIN
+    // A machine without the SSO agent: nothing at the fixed place of its client library.
+    QTest::newRow("no DLL at the agent's place") << QStringLiteral("C:\\Windows\\Oriel\\suser.dll");
+    QTest::newRow("a Windows path with backslashes and blanks")
+        << QStringLiteral("C:\\Program Files\\Oriel Agent\\suser.dll");
+#endif
 }
 
 void tst_identity::not_loadable()
@@ -246,7 +295,7 @@ void tst_identity::release()
     QFETCH(bool, free_first);
     // A reference of the test's own: a second release by the client would drop it to zero
     // early, and a missing one would keep the library after it is gone.
-    void* own = dlopen(TNW_TEST_SSO_LIBRARY, RTLD_NOW);
+    const library_reference own = hold_library(TNW_TEST_SSO_LIBRARY);
     QVERIFY(own);
     {
         tnw_selvane_sso sso(nullptr, TNW_TEST_SSO_LIBRARY);
@@ -257,13 +306,13 @@ void tst_identity::release()
         }
     }
     QVERIFY(library_loaded(TNW_TEST_SSO_LIBRARY));
-    QCOMPARE(dlclose(own), 0);
+    QVERIFY(drop_library(own));
     QCOMPARE(library_loaded(TNW_TEST_SSO_LIBRARY), !free_first);
 
     if (!free_first) {
-        void* leaked = dlopen(TNW_TEST_SSO_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
-        dlclose(leaked);
-        dlclose(leaked);
+        const library_reference leaked = hold_library(TNW_TEST_SSO_LIBRARY);
+        QVERIFY(drop_library(leaked));
+        QVERIFY(drop_library(leaked));
         QVERIFY(!library_loaded(TNW_TEST_SSO_LIBRARY));
     }
 }
@@ -298,6 +347,19 @@ void tst_identity::read_user_id()
     QTEST(tnw_sso_read_user_id(exact.get(), read), "returned");
     QTEST(read, "user_id");
 }
+
+#ifdef Q_OS_WIN
+void tst_identity::local_account_has_no_principal_name()
+{
+    // A local account (the test machine's, wine's own) has no user principal name: the call
+    // fails and the name stays as it was, which sends the flow to its "AD Server not found"
+    // path.
+    QString principal = QStringLiteral("unchanged");
+    QVERIFY(!tnw_account_principal_name(principal));
+    QCOMPARE(GetLastError(), DWORD(ERROR_NONE_MAPPED));
+    QCOMPARE(principal, QStringLiteral("unchanged"));
+}
+#endif
 
 QTEST_GUILESS_MAIN(tst_identity)
 #include "tst_identity.moc"

@@ -4,6 +4,11 @@
 
 #include <string.h>
 
+#ifdef _WIN32
+#include <stdio.h>
+#include <windows.h>
+#endif
+
 static void debug_before_any_switch(void)
 {
     DEBUG("nobody sees %d", 1);
@@ -45,6 +50,12 @@ int main(int argc, char** argv)
         {"placeholders", placeholders},
     };
     size_t i;
+#ifdef _WIN32
+    /* Windows numbers threads apart from processes: the test learns the main thread's number
+     * from here. */
+    printf("%lu\n", (unsigned long)GetCurrentThreadId());
+    fflush(stdout);
+#endif
     if (argc < 2)
         return 2;
     for (i = 0; i < sizeof scenarios / sizeof scenarios[0]; ++i) {

@@ -8,6 +8,11 @@
 
 #include <cstring>
 
+#ifdef _WIN32
+#include <cstdio>
+#include <windows.h>
+#endif
+
 namespace {
 
 int both_generations(int argc, char** argv)
@@ -36,6 +41,12 @@ int outlives_application(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // Windows numbers threads apart from processes: the test learns the main thread's number
+    // from here.
+    std::printf("%lu\n", static_cast<unsigned long>(GetCurrentThreadId()));
+    std::fflush(stdout);
+#endif
     if (argc < 2)
         return 2;
     if (std::strcmp(argv[1], "both-generations") == 0)

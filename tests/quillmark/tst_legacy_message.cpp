@@ -16,6 +16,7 @@ namespace {
 // from the same arguments.
 struct expansion
 {
+    passthrough rule = passthrough::none;
     bool fast = false;
     QByteArray fast_bytes;
     QByteArray general_bytes;
@@ -35,6 +36,7 @@ expansion expand_in(passthrough rule, std::size_t room, const char* format, ...)
     char storage[4096];
     quillmark_detail::fixed_buffer out(storage, qMin(room, sizeof storage));
     expansion result;
+    result.rule = rule;
     va_list args;
     va_start(args, format);
     result.fast = quillmark_detail::append_simple_message(out, format, args, rule);
@@ -45,6 +47,12 @@ expansion expand_in(passthrough rule, std::size_t room, const char* format, ...)
 }
 
 constexpr std::size_t ample = 4096;
+
+bool local_encoding_is_utf8()
+{
+    return QString::fromUtf8("\xea\xb9\x80\xf0\x9f\x98\x80").toLocal8Bit() ==
+           QByteArray("\xea\xb9\x80\xf0\x9f\x98\x80");
+}
 
 } // namespace
 
@@ -109,6 +117,9 @@ void tst_legacy_message::same_bytes_as_the_general_expansion()
 {
     QFETCH(expansion_call, call);
     const expansion result = call();
+    // The general path writes in the local encoding; the UTF-8 rule stands for one.
+    if (result.rule == passthrough::utf8 && !local_encoding_is_utf8())
+        QSKIP("the local encoding is not UTF-8 (a Windows code page), which never takes this rule");
     QVERIFY(result.fast);
     QCOMPARE(result.fast_bytes, result.general_bytes);
 }

@@ -11,9 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 namespace {
 
 // All lines of the run's files that carry tag, read after the writers have finished.
@@ -75,7 +72,7 @@ void tst_legacy_threads::concurrent_lines()
     std::vector<std::thread> workers;
     for (int w = 0; w < threads; ++w) {
         workers.emplace_back([&, w] {
-            thread_ids[size_t(w)] = quint64(syscall(SYS_gettid));
+            thread_ids[size_t(w)] = tnw_test::system_thread_id();
             ready.fetch_add(1);
             while (ready.load() < threads)
                 std::this_thread::yield();

@@ -2,6 +2,13 @@
 
 #include <QFile>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace tnw_test {
 
 QByteArray file_bytes(const QString& path)
@@ -12,11 +19,20 @@ QByteArray file_bytes(const QString& path)
 
 QStringList file_lines(const QString& path)
 {
-    QByteArray bytes = file_bytes(path);
-    bytes.replace("\r\n", "\n");
-    if (bytes.endsWith('\n'))
-        bytes.chop(1);
-    return bytes.isEmpty() ? QStringList() : QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    const QString end = QLatin1String(line_end);
+    QString text = QString::fromUtf8(file_bytes(path));
+    if (text.endsWith(end))
+        text.chop(end.size());
+    return text.isEmpty() ? QStringList() : text.split(end);
+}
+
+quint64 system_thread_id()
+{
+#ifdef Q_OS_WIN
+    return quint64(GetCurrentThreadId());
+#else
+    return quint64(syscall(SYS_gettid));
+#endif
 }
 
 } // namespace tnw_test

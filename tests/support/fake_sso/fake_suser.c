@@ -24,7 +24,7 @@ static int number_from_env(const char* name, int fallback)
 static void trace(const char* line)
 {
     const char* path = getenv(TNW_FAKE_SSO_TRACE);
-    FILE* file = path && *path ? fopen(path, "a") : NULL;
+    FILE* file = path && *path ? fopen(path, "ab") : NULL;
     if (!file)
         return;
     fprintf(file, "%s\n", line);
