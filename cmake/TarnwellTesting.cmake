@@ -15,7 +15,9 @@ file(CHMOD "${TARNWELL_TEST_RUNTIME}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRI
 # the Windows processes find Qt, OpenSSL and the compiler runtime.
 if(WIN32 AND CMAKE_CROSSCOMPILING)
     set(TARNWELL_WINE_PREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "The tests' wine prefix")
-    set(_wine_path "Z:${TARNWELL_RUNTIME_DIR}" "Z:${TARNWELL_WIN64_ROOT}/qt5/bin" "Z:${TARNWELL_WIN64_ROOT}/openssl/bin")
+    # The toolchain's own Qt first: with the copies in bin/ found first, a QApplication never came
+    # up under wine with the offscreen platform (the copies serve the installed layout).
+    set(_wine_path "Z:${TARNWELL_WIN64_ROOT}/qt5/bin" "Z:${TARNWELL_WIN64_ROOT}/openssl/bin" "Z:${TARNWELL_RUNTIME_DIR}")
     foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
                         OUTPUT_VARIABLE _found OUTPUT_STRIP_TRAILING_WHITESPACE)

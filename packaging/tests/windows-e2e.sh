@@ -28,6 +28,8 @@ open_command="\"$install_dir_windows\\tarnwell.exe\" \"%1\""
 
 work="" xvfb_pid="" server_pid="" display=""
 export WINEDEBUG=-all
+# The user the SSO stand-in returns (the environment reaches the Windows programs).
+export TNW_FAKE_SSO_USER=alice
 # No Mono or Gecko prompts on a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -83,8 +85,9 @@ build_packages() {
 
 # The stand-ins: the SSO agent's client library and a browser that records its arguments.
 build_helpers() {
+    # The test suite's SSO stand-in, answering "agent running" and the user set below.
     x86_64-w64-mingw32-gcc-posix -O2 -shared -static-libgcc -o "$work/suser.dll" \
-        "$src/packaging/tests/windows/sso_client.c" || fail "cannot build the SSO stand-in"
+        "$src/tests/support/fake_sso/fake_suser.c" || fail "cannot build the SSO stand-in"
     x86_64-w64-mingw32-gcc-posix -O2 -municode -static-libgcc -o "$work/browser.exe" \
         "$src/packaging/tests/windows/record_browser.c" || fail "cannot build the browser"
 }

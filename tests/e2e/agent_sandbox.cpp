@@ -1,5 +1,7 @@
 #include "agent_sandbox.h"
 
+#include "log_files.h"
+
 #include "ccache_writer.h"
 
 #include <QDir>
@@ -127,11 +129,8 @@ QStringList agent_sandbox::log_file_names() const
 
 QString agent_sandbox::log_text() const
 {
-    QString text;
-    for (const QString& name : log_file_names()) {
-        QFile file(m_dir.filePath(QStringLiteral("app/logs/") + name));
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-    }
-    return text;
+    QStringList lines;
+    for (const QString& name : log_file_names())
+        lines += tnw_test::file_lines(m_dir.filePath(QStringLiteral("app/logs/") + name));
+    return lines.join(QLatin1Char('\n'));
 }

@@ -17,7 +17,10 @@
 #include <stdbool.h>
 #endif
 
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__MINGW32__)
+/* The formats are expanded with C99 rules (%zu, %lld, %hhd), not the C runtime's. */
+#define QUILLMARK_PRINTF_LIKE __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define QUILLMARK_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
 #else
 #define QUILLMARK_PRINTF_LIKE
