@@ -56,8 +56,11 @@ QList<QByteArray> tst_start_detached::record_of(const QString& path)
     // The child runs detached, so the only sign of its end is the record appearing.
     for (int waited = 0; waited < 10000 && !QFileInfo::exists(path); waited += 10)
         QTest::qWait(10);
+    // Windows may refuse to share the file for a moment right after the child renamed it.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    for (int waited = 0; !file.open(QIODevice::ReadOnly) && waited < 2000; waited += 10)
+        QTest::qWait(10);
+    if (!file.isOpen())
         return {};
     QList<QByteArray> lines = file.readAll().split('\n');
     lines.removeLast(); // after the last line break
