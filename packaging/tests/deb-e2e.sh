@@ -14,6 +14,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
+. "$src/packaging/tests/display.sh"
 build="$src/build-deb"
 signon=auto
 for arg in "$@"; do
@@ -224,18 +225,6 @@ check_installed_layout() {
         fail "default ACL of $logs: $(getfacl -cp "$logs")"
 }
 
-start_display() {
-    for display in $(seq 90 199); do
-        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
-    done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        xdpyinfo -display ":$display" >/dev/null 2>&1 && return
-        sleep 0.1
-    done
-    fail "Xvfb :$display did not come up: $(cat "$work/xvfb.log")"
-}
 
 # The sign-on server stand-in: accepts TCP connections on a free loopback port and counts them.
 start_listener() {

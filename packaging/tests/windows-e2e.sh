@@ -9,6 +9,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
+. "$src/packaging/tests/display.sh"
 build="$src/build-win"
 for arg in "$@"; do
     case "$arg" in
@@ -92,19 +93,6 @@ build_helpers() {
         "$src/packaging/tests/windows/record_browser.c" || fail "cannot build the browser"
 }
 
-start_display() {
-    for display in $(seq 90 199); do
-        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
-    done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        xdpyinfo -display ":$display" >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    xdpyinfo -display ":$display" >/dev/null 2>&1 || fail "Xvfb :$display did not come up"
-    export DISPLAY=":$display"
-}
 
 # The Linux reference server on a free loopback port, answering one sign-on.
 start_server() {
@@ -302,6 +290,7 @@ main() {
     build_packages
     build_helpers
     start_display
+    export DISPLAY=":$display"
     test_nsis
     test_msi
     say "PASS in $((SECONDS - started)) s"
