@@ -16,10 +16,10 @@ extern const std::size_t line_end_size;
 // gets its own), the thread identifier on Windows.
 qint32 current_thread_id();
 
-// Opens path for appending as the day's file. Anything but a regular file of this user is
-// refused: a link as the file itself, a pipe or device that would block or swallow the lines.
-// The file is created private to the user when missing.
-bool open_day_file(QFile& file, const QString& path, QIODevice::OpenMode mode);
+// Opens the file of its name for appending as the day's file. Anything but a regular file of this
+// user is refused: a link as the file itself, a pipe or device that would block or swallow the
+// lines. The file is created private to the user when missing.
+bool open_day_file(QFile& file, QIODevice::OpenMode mode);
 
 // Writes the line at the end of the open file in one call, after whatever a host wrote through
 // the same file object; returns once the line has reached the file. Errors are ignored.

@@ -31,12 +31,12 @@ qint32 current_thread_id()
     return t_thread_id;
 }
 
-bool open_day_file(QFile& file, const QString& path, QIODevice::OpenMode mode)
+bool open_day_file(QFile& file, QIODevice::OpenMode mode)
 {
     // The folder may be shared with other users, who can plant any name in it: the last part is
     // never followed as a link, and a FIFO must not block the open.
     const int fd =
-        ::open(QFile::encodeName(path).constData(),
+        ::open(QFile::encodeName(file.fileName()).constData(),
                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;

@@ -21,11 +21,11 @@ qint32 current_thread_id()
     return static_cast<qint32>(::GetCurrentThreadId());
 }
 
-bool open_day_file(QFile& file, const QString& path, QIODevice::OpenMode mode)
+bool open_day_file(QFile& file, QIODevice::OpenMode mode)
 {
     // A reparse point (a link or junction) as the day's file is opened as itself, then refused,
     // as is anything that is not a plain file on a disk.
-    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    const std::wstring name = QDir::toNativeSeparators(file.fileName()).toStdWString();
     const HANDLE handle = ::CreateFileW(
         name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -102,7 +102,7 @@ void quillmark::open_file_for(const QDate& day)
     // the next day's lines as well.
     QDir().mkpath(m_log_dir);
     m_file.setFileName(quillmark_detail::log_file_path(day));
-    quillmark_detail::open_day_file(m_file, m_file.fileName(), open_mode);
+    quillmark_detail::open_day_file(m_file, open_mode);
 }
 
 void quillmark::st_delete_file()

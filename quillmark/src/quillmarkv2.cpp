@@ -170,8 +170,7 @@ void quillmarkv2::open_file_unlocked(const QDate& day)
     m_file_ptr->close();
     m_file_date = day;
     m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
-    if (!quillmark_detail::open_day_file(*m_file_ptr, m_file_ptr->fileName(),
-                                         QIODevice::Append | QIODevice::Text))
+    if (!quillmark_detail::open_day_file(*m_file_ptr, QIODevice::Append | QIODevice::Text))
         release_file_unlocked();
 }
 
