@@ -107,6 +107,13 @@ int main(int argc, char** argv)
     const auto start = reinterpret_cast<start_function>(::dlsym(shim, "teardown_shim_start"));
     if (!start)
         return 4;
+    const bool threads_log =
+        mode == "exit-while-threads-log-qt" || mode == "exit-while-threads-log-exports";
+    if (threads_log) {
+        // Registered before the library and Qt register theirs, so it runs after their clean-up:
+        // a host's own slow clean-up, during which the writers go on with whatever is gone.
+        std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+    }
     start(1);
     qInfo("logged by the helper");
 
@@ -131,7 +138,7 @@ int main(int argc, char** argv)
         while (g_worker_lines.load() < 2000)
             std::this_thread::yield();
         std::atexit(&park_worker);
-    } else if (mode == "exit-while-threads-log-qt" || mode == "exit-while-threads-log-exports") {
+    } else if (threads_log) {
         start_busy_threads(mode.endsWith("qt"), shim);
     } else if (mode != "exit") {
         return 5;
