@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #if defined(__SANITIZE_THREAD__)
 #define QUILLMARK_TSAN 1
@@ -32,6 +33,20 @@ inline std::atomic<bool> g_torn_down{false};
 // Waited for at exit, for a line being written: long enough for one write, short enough not to
 // hold up an exit where the system has already stopped the other threads (Windows does).
 constexpr int exit_patience_ms = 500;
+
+// The threads between a logger's look at g_torn_down and the end of their line. Right after our
+// clean-up at exit, Qt frees what they may be using (a contended lock's wait record, the codecs):
+// a writer counts itself before it reads the flag, and the clean-up sets the flag before it reads
+// the count (one total order for both), so either the clean-up waits for it or it sees the flag.
+inline std::atomic<int> g_writers{0};
+
+// The threads still queued for a lock take it once more, find the flag and leave. Where the
+// system has stopped them already (Windows does), the deadline ends the wait.
+inline void wait_for_writers(std::chrono::steady_clock::time_point deadline)
+{
+    while (g_writers.load() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+}
 
 // A negative timeout waits as long as it takes. A line holds the lock for about one write(2): a
 // writer that finds it taken tries again for some microseconds before it sleeps, which costs less

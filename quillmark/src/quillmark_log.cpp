@@ -74,10 +74,8 @@ void append_head(quillmark_detail::fixed_buffer& line, const char* level)
 // UTF-8. Most lines need no string: the line is put together in bytes on the stack. The others
 // are turned into the local encoding once, when written, which replaces what it cannot hold.
 // The message comes last, so that a "%1" inside it stays as it is.
-void write_line(const char* level, const char* format, va_list args)
+void write_counted_line(const char* level, const char* format, va_list args)
 {
-    if (quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
-        return;
     char storage[2048];
     quillmark_detail::fixed_buffer line(storage, sizeof storage);
     append_head(line, level);
@@ -91,6 +89,14 @@ void write_line(const char* level, const char* format, va_list args)
     }
     log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
                             quillmark_detail::legacy_message(format, args));
+}
+
+void write_line(const char* level, const char* format, va_list args)
+{
+    quillmark_detail::g_writers.fetch_add(1);
+    if (!quillmark_detail::g_torn_down.load())
+        write_counted_line(level, format, args);
+    quillmark_detail::g_writers.fetch_sub(1);
 }
 
 } // namespace

@@ -11,21 +11,14 @@
 #include <QFile>
 #include <QTextCodec>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
 namespace {
 
 using write_lock = quillmark_detail::held_lock<QReadWriteLock>;
-
-// The threads between the handler's look at the torn-down flag and the release of the lock. A
-// contended QReadWriteLock keeps its wait record in Qt's global data, which Qt frees at exit
-// right after our clean-up: that clean-up waits until none of them is left inside the lock.
-std::atomic<int> g_handler_threads{0};
 
 // Most lines fit; longer ones take the general way.
 constexpr std::size_t line_room = 2048;
@@ -135,16 +128,14 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
 {
     if (quillmark_detail::t_lock_held)
         return;
-    // Counted before the flag is read, and the clean-up sets the flag before it reads the count
-    // (both in one total order), so either it waits for this thread or this thread sees the flag.
-    g_handler_threads.fetch_add(1);
+    quillmark_detail::g_writers.fetch_add(1);
     if (!quillmark_detail::g_torn_down.load()) {
         quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
         const write_lock held(log->m_lock);
         if (!quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
             log->write_message(type, context, message);
     }
-    g_handler_threads.fetch_sub(1);
+    quillmark_detail::g_writers.fetch_sub(1);
 }
 
 void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
@@ -213,8 +204,5 @@ void quillmarkv2::release_at_unload()
         if (held.held())
             m_instance_ptr->release_file_unlocked();
     }
-    // The threads still queued for the lock take it once more, find the flag and leave. Where
-    // the system has stopped them already (Windows does), the deadline ends the wait.
-    while (g_handler_threads.load() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    quillmark_detail::wait_for_writers(deadline);
 }
