@@ -1,6 +1,7 @@
 #include "log_paths.h"
 
 #include "log_platform.h"
+#include "log_stamp.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -25,12 +26,14 @@ QString log_directory()
 QString log_file_path(const QDate& day)
 {
     // ASCII digits whatever the locale: the name must not depend on who runs the program.
+    make_calendar_once();
     return log_directory() + path_separator + QLocale::c().toString(day, date_format) + file_suffix;
 }
 
 bool is_daily_log_name(const QString& name)
 {
     // Read back and written again, so that only the exact form with a real date passes.
+    make_calendar_once();
     const QString date_text = name.left(date_format.size());
     const QDate day = QDate::fromString(date_text, date_format);
     return name.size() == date_format.size() + file_suffix.size() && name.endsWith(file_suffix) &&

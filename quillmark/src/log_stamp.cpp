@@ -1,5 +1,6 @@
 #include "log_stamp.h"
 
+#include <QCalendar>
 #include <QDateTime>
 #include <QLocale>
 
@@ -24,6 +25,12 @@ void set_clock(clock_function fn)
     g_clock.store(fn, std::memory_order_release);
 }
 
+void make_calendar_once()
+{
+    static const bool made = QCalendar().isValid();
+    Q_UNUSED(made);
+}
+
 bool stamp_cache::set_time(qint64 ms)
 {
     // Floor division, so that instants before the epoch keep a millisecond part of 0..999.
@@ -31,6 +38,7 @@ bool stamp_cache::set_time(qint64 ms)
     m_millis = static_cast<int>(ms - second * 1000);
     if (m_valid && second == m_second)
         return false;
+    make_calendar_once();
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
     // The C locale: the system's may write its own digits, which Latin-1 cannot hold.
     const QByteArray prefix =

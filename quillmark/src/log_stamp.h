@@ -15,6 +15,11 @@ qint64 now_ms();
 // nullptr restores the system clock.
 void set_clock(clock_function fn);
 
+// Qt makes its Gregorian calendar on first use, and threads that come first together may get
+// none, so that a date is written as "": the first caller makes it while the others wait. Called
+// before every date is written or read.
+void make_calendar_once();
+
 // The local time stamp "yyyy-MM-dd hh:mm:ss:zzz" and local date of an instant. Converting to
 // local time reads the time zone (with TZ unset glibc stats /etc/localtime on every conversion),
 // so the text up to the seconds and the date are worked out once per second and reused.
