@@ -40,14 +40,6 @@ constexpr int exit_patience_ms = 500;
 // the count (one total order for both), so either the clean-up waits for it or it sees the flag.
 inline std::atomic<int> g_writers{0};
 
-// The threads still queued for a lock take it once more, find the flag and leave. Where the
-// system has stopped them already (Windows does), the deadline ends the wait.
-inline void wait_for_writers(std::chrono::steady_clock::time_point deadline)
-{
-    while (g_writers.load() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-}
-
 // A negative timeout waits as long as it takes. A line holds the lock for about one write(2): a
 // writer that finds it taken tries again for some microseconds before it sleeps, which costs less
 // than being put to sleep and woken for every line when threads log at once.
@@ -108,5 +100,23 @@ private:
     Lock& m_lock;
     bool m_held;
 };
+
+// At exit: the flag set, the logger's file let go under its lock if the lock can be had in time,
+// then the writers still inside waited for: the ones queued for the lock take it once more, find
+// the flag and leave. Where the system has stopped them already (Windows does), the deadline ends
+// the wait.
+template <typename Lock, typename Release> void stop_at_exit(Lock& lock, Release release)
+{
+    g_torn_down.store(true);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(exit_patience_ms);
+    {
+        const held_lock<Lock> held(lock, exit_patience_ms);
+        if (held.held())
+            release();
+    }
+    while (g_writers.load() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+}
 
 } // namespace quillmark_detail

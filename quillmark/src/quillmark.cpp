@@ -87,16 +87,7 @@ void quillmark::write_log_bytes(const char* bytes, std::size_t size)
 
 void quillmark::stop_writing()
 {
-    quillmark_detail::g_torn_down.store(true);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(quillmark_detail::exit_patience_ms);
-    {
-        const quillmark_detail::held_lock<std::timed_mutex> held(
-            m_lock, quillmark_detail::exit_patience_ms);
-        if (held.held())
-            m_file.close();
-    }
-    quillmark_detail::wait_for_writers(deadline);
+    quillmark_detail::stop_at_exit(m_lock, [this] { m_file.close(); });
 }
 
 void quillmark::open_file_for(const QDate& day)

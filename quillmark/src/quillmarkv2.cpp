@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QTextCodec>
 
-#include <chrono>
 #include <cstdlib>
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
@@ -194,15 +193,10 @@ void quillmarkv2::release_at_unload()
     // Threads may still be logging: they stop at the flag, and the object (with its lock) and
     // the installed handler stay, so that none of them ever finds freed memory or Qt's default
     // handler working on globals that are being destroyed.
-    quillmark_detail::g_torn_down.store(true);
-    if (!m_instance_ptr)
+    if (!m_instance_ptr) {
+        quillmark_detail::g_torn_down.store(true);
         return;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(quillmark_detail::exit_patience_ms);
-    {
-        const write_lock held(m_instance_ptr->m_lock, quillmark_detail::exit_patience_ms);
-        if (held.held())
-            m_instance_ptr->release_file_unlocked();
     }
-    quillmark_detail::wait_for_writers(deadline);
+    quillmark_detail::stop_at_exit(m_instance_ptr->m_lock,
+                                   [] { m_instance_ptr->release_file_unlocked(); });
 }
