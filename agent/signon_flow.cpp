@@ -1,9 +1,9 @@
 #include "signon_flow.h"
 
 #include "browser/run_browser.h"
-#include "crypto/param_cipher.h"
-#include "crypto/param_codec.h"
-#include "crypto/tnw_selvane_openssl.h"
+#include "param_cipher.h"
+#include "param_codec.h"
+#include "tnw_selvane_openssl.h"
 #include "identity/sso_user_area.h"
 #include "identity/tnw_selvane_sso.h"
 #include "server/tnw_selvane_auth.h"

@@ -34,11 +34,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_CURRENT_SOURCE_DIR}/linux/postrm")
 # The settings file is the administrator's: an upgrade keeps the edited one, and only a purge
 # removes it.
-if(EXISTS "${TARNWELL_SAMPLE_SETTINGS}")
-    set(_conffiles "${CMAKE_CURRENT_BINARY_DIR}/conffiles")
-    file(CONFIGURE OUTPUT "${_conffiles}" CONTENT "${CMAKE_INSTALL_PREFIX}/config/server.ini\n")
-    list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_conffiles}")
-endif()
+set(_conffiles "${CMAKE_CURRENT_BINARY_DIR}/conffiles")
+file(CONFIGURE OUTPUT "${_conffiles}" CONTENT "${CMAKE_INSTALL_PREFIX}/config/server.ini\n")
+list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 # Windows: the NSIS installer and the MSI are made by the windows_packages target

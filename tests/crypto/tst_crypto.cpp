@@ -1,6 +1,6 @@
-#include "crypto/param_cipher.h"
-#include "crypto/param_codec.h"
-#include "crypto/tnw_selvane_openssl.h"
+#include "param_cipher.h"
+#include "param_codec.h"
+#include "tnw_selvane_openssl.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -7,7 +7,7 @@
 #include "tnw_test_sso_paths.h"
 #include "xdg_sandbox.h"
 
-#include "crypto/param_cipher.h"
+#include "param_cipher.h"
 #include "identity/account_name.h"
 #include "signon_flow.h"
 

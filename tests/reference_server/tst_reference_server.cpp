@@ -1,5 +1,5 @@
-#include "crypto/param_cipher.h"
-#include "crypto/param_codec.h"
+#include "param_cipher.h"
+#include "param_codec.h"
 #include "signon_parameter.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "sign_on_reading.h"
 
 #include "captured_messages.h"
-#include "crypto/param_cipher.h"
+#include "param_cipher.h"
 
 #include <QRegularExpression>
 #include <QtTest>

@@ -1,7 +1,7 @@
 #include "sign_on_request.h"
 
-#include "crypto/param_cipher.h"
-#include "crypto/param_codec.h"
+#include "param_cipher.h"
+#include "param_codec.h"
 
 #include <QDateTime>
 #include <QList>
