@@ -18,14 +18,9 @@ if(WIN32 AND CMAKE_CROSSCOMPILING)
     # The toolchain's own Qt first: with the copies in bin/ found first, a QApplication never came
     # up under wine with the offscreen platform (the copies serve the installed layout).
     set(_wine_path "Z:${TARNWELL_WIN64_ROOT}/qt5/bin" "Z:${TARNWELL_WIN64_ROOT}/openssl/bin" "Z:${TARNWELL_RUNTIME_DIR}")
-    foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
-                        OUTPUT_VARIABLE _found OUTPUT_STRIP_TRAILING_WHITESPACE)
-        get_filename_component(_found_dir "${_found}" REALPATH)
-        get_filename_component(_found_dir "${_found_dir}" DIRECTORY)
-        list(APPEND _wine_path "Z:${_found_dir}")
+    foreach(_dir IN LISTS TARNWELL_MINGW_RUNTIME_DIRS)
+        list(APPEND _wine_path "Z:${_dir}")
     endforeach()
-    list(REMOVE_DUPLICATES _wine_path)
     string(REPLACE "/" "\\" TARNWELL_WINEPATH "${_wine_path}")
     set(TARNWELL_WINE "${CMAKE_CROSSCOMPILING_EMULATOR}")
     set(TARNWELL_QTEST_LAUNCHER "${CMAKE_BINARY_DIR}/wine-qtest")

@@ -15,18 +15,9 @@ function(tarnwell_windows_runtime)
     get_filename_component(_qt_bin "${_qt_core_dll}" DIRECTORY)
     get_filename_component(_plugin_root "${_qt_bin}/../plugins" ABSOLUTE)
     get_filename_component(_openssl_bin "${OPENSSL_INCLUDE_DIR}/../bin" ABSOLUTE)
-    set(_search_dirs "${_qt_bin}" "${_openssl_bin}")
-    # The compiler's own runtime: wherever this compiler keeps it.
-    foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
-        execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${_dll}
-            OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
-        if(IS_ABSOLUTE "${_path}")
-            get_filename_component(_dir "${_path}" DIRECTORY)
-            get_filename_component(_dir "${_dir}" REALPATH)
-            list(APPEND _search_dirs "${_dir}")
-        endif()
-    endforeach()
-    list(REMOVE_DUPLICATES _search_dirs)
+    # The compiler's own runtime as the toolchain file found it (empty for a native build, whose
+    # compiler runtime lies beside Qt's DLLs).
+    set(_search_dirs "${_qt_bin}" "${_openssl_bin}" ${TARNWELL_MINGW_RUNTIME_DIRS})
 
     set(_plugins "")
     foreach(_plugin_target IN LISTS TARNWELL_QT_PLUGINS)

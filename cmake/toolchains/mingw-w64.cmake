@@ -11,6 +11,20 @@ set(CMAKE_C_COMPILER ${_triplet}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_triplet}-g++-posix)
 set(CMAKE_RC_COMPILER ${_triplet}-windres)
 
+# Where this compiler keeps its own runtime DLLs: the program folder gets copies of them, and
+# the tests under wine find them there.
+set(TARNWELL_MINGW_RUNTIME_DIRS "")
+foreach(_dll libstdc++-6.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+                    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${_path}")
+        get_filename_component(_path "${_path}" REALPATH)
+        get_filename_component(_dir "${_path}" DIRECTORY)
+        list(APPEND TARNWELL_MINGW_RUNTIME_DIRS "${_dir}")
+    endif()
+endforeach()
+list(REMOVE_DUPLICATES TARNWELL_MINGW_RUNTIME_DIRS)
+
 if(NOT TARNWELL_WIN64_ROOT)
     set(TARNWELL_WIN64_ROOT "$ENV{TARNWELL_WIN64_ROOT}")
 endif()
