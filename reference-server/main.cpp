@@ -8,7 +8,8 @@
 #include <QTextStream>
 
 // The sign-on server's side of the protocol, for integrators and for the demo: listens on
-// loopback only, decrypts each sign-on parameter and prints its fields.
+// loopback only, decrypts each sign-on parameter, applies a real server's rules to it (a time
+// window, no replays, redirects only to its own pages) and prints its fields or why it refused.
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
@@ -21,6 +22,10 @@ int main(int argc, char* argv[])
     parser.addOption({"timeout",
                       "Close a connection that has not sent its request after this many seconds.",
                       "seconds", "10"});
+    parser.addOption({"window",
+                      "Refuse a currentTime further than this many seconds from this machine's "
+                      "clock, and a parameter already accepted within it.",
+                      "seconds", "300"});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -36,13 +41,19 @@ int main(int argc, char* argv[])
         err << "reference server: --timeout takes 1 to 3600" << Qt::endl;
         return 2;
     }
+    bool window_ok = false;
+    const uint window = parser.value("window").toUInt(&window_ok);
+    if (!window_ok || window > 86400) {
+        err << "reference server: --window takes 0 to 86400" << Qt::endl;
+        return 2;
+    }
     self_signed_identity identity = make_self_signed_identity();
     if (identity.certificate.isNull() || identity.key.isNull()) {
         err << "reference server: could not make a certificate" << Qt::endl;
         return 1;
     }
     signon_server server(std::move(identity), parser.isSet("once"),
-                         static_cast<int>(timeout) * 1000);
+                         static_cast<int>(timeout) * 1000, window);
     if (!server.listen(QHostAddress::LocalHost, static_cast<quint16>(port))) {
         err << "reference server: " << server.errorString() << Qt::endl;
         return 1;

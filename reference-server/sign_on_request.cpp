@@ -39,10 +39,12 @@ sign_on_request read_fields(const QByteArray& plain)
         (items.size() == 3 && !take_field(items.at(2), "reqURI", request.req_uri)))
         return refused(
             QStringLiteral("the parameter's fields are not userId, currentTime, reqURI"));
-    if (!QDateTime::fromString(request.current_time, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-             .isValid())
+    request.time =
+        QDateTime::fromString(request.current_time, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    if (!request.time.isValid())
         return refused(QStringLiteral("currentTime is not a time stamp"));
     request.has_req_uri = items.size() == 3;
+    request.parameter = plain;
     request.status = 200;
     return request;
 }

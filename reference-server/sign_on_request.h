@@ -1,17 +1,20 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 // What the sign-on server reads out of one request target.
 struct sign_on_request
 {
-    int status = 400; // 200, 400 (bad parameter) or 404 (other path)
+    int status = 400; // 200, 400 (bad parameter), 403 (refused by a rule) or 404 (other path)
     QString error;    // why a request was refused
     QString user_id;
     QString current_time;
+    QDateTime time; // current_time read as local time, as the agent writes it
     QString req_uri;
     bool has_req_uri = false;
+    QByteArray parameter; // the decrypted text, which tells a replay
 };
 
 // Reads "/signin/sso?param=<encoded>": reverses the Base64 variant, decrypts with the agent's

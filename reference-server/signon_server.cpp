@@ -3,6 +3,7 @@
 #include "sign_on_request.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSslSocket>
 #include <QTextStream>
 #include <QTimer>
@@ -19,7 +20,7 @@ QByteArray html_escaped(const QString& text)
 
 QByteArray page_for(const sign_on_request& request)
 {
-    if (request.status != 200)
+    if (request.status != 200 && request.status != 302)
         return "<!doctype html><title>Sign-on refused</title><h1>Sign-on refused</h1><p>" +
                html_escaped(request.error) + "</p>\n";
     QByteArray page = "<!doctype html><title>Signed on</title><h1>Signed on</h1><dl>"
@@ -36,6 +37,10 @@ QByteArray status_line(int status)
     switch (status) {
     case 200:
         return "HTTP/1.1 200 OK";
+    case 302:
+        return "HTTP/1.1 302 Found";
+    case 403:
+        return "HTTP/1.1 403 Forbidden";
     case 404:
         return "HTTP/1.1 404 Not Found";
     default:
@@ -46,7 +51,7 @@ QByteArray status_line(int status)
 void report(const sign_on_request& request)
 {
     QTextStream out(stdout);
-    if (request.status == 200) {
+    if (request.status == 200 || request.status == 302) {
         out << "sign-on received: userId=\"" << printable_field(request.user_id)
             << "\" currentTime=\"" << printable_field(request.current_time) << '"';
         if (request.has_req_uri)
@@ -84,8 +89,9 @@ QString printable_field(const QString& text)
 }
 
 signon_server::signon_server(self_signed_identity identity, bool once, int timeout_ms,
-                             QObject* parent)
-    : QTcpServer(parent), m_identity(std::move(identity)), m_once(once), m_timeout_ms(timeout_ms)
+                             qint64 window_seconds, QObject* parent)
+    : QTcpServer(parent), m_identity(std::move(identity)), m_once(once), m_timeout_ms(timeout_ms),
+      m_rules(window_seconds)
 {}
 
 void signon_server::incomingConnection(qintptr descriptor)
@@ -134,9 +140,16 @@ void signon_server::read_request(QSslSocket* socket)
 
 void signon_server::answer(QSslSocket* socket, const QByteArray& target)
 {
-    const sign_on_request request = read_sign_on_request(target);
+    sign_on_request request = read_sign_on_request(target);
+    m_rules.apply(request, QDateTime::currentDateTime());
+    QByteArray head;
+    const QByteArray location = local_redirect(request);
+    if (!location.isEmpty()) {
+        request.status = 302;
+        head = "\r\nLocation: " + location;
+    }
     const QByteArray body = page_for(request);
-    socket->write(status_line(request.status) +
+    socket->write(status_line(request.status) + head +
                   "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();

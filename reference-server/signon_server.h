@@ -1,20 +1,24 @@
 #pragma once
 
 #include "self_signed.h"
+#include "sign_on_rules.h"
 
 #include <QTcpServer>
 
 class QSslSocket;
 
 // A loopback HTTPS server that answers the agent's sign-on requests and prints what it read.
+// An accepted sign-on is sent on to its reqURI when that is a page of this server, otherwise
+// shown on a page of its own.
 class signon_server : public QTcpServer
 {
     Q_OBJECT
 
 public:
     // A connection that has not finished its handshake and its request within timeout_ms is
-    // closed, so held connections cannot use up the descriptors.
-    signon_server(self_signed_identity identity, bool once, int timeout_ms,
+    // closed, so held connections cannot use up the descriptors. window_seconds: see
+    // sign_on_rules.
+    signon_server(self_signed_identity identity, bool once, int timeout_ms, qint64 window_seconds,
                   QObject* parent = nullptr);
 
 protected:
@@ -27,6 +31,7 @@ private:
     self_signed_identity m_identity;
     bool m_once;
     int m_timeout_ms;
+    sign_on_rules m_rules;
 };
 
 // text for one line of output: backslash, double quote and control characters (line and

@@ -24,9 +24,18 @@ QString agent_parameter(const QString& user, const QString& time, const QString&
     return tnw_param_encode(cipher);
 }
 
+// Local time, as the agent writes it, seconds away from now.
+QString local_time(qint64 seconds_from_now = 0)
+{
+    return QDateTime::currentDateTime()
+        .addSecs(seconds_from_now)
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
 struct fetched
 {
     int status = 0;
+    QByteArray location;
     QByteArray body;
     QList<QSslError::SslError> tls_errors;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -49,6 +58,8 @@ private slots:
     void fields_are_printed_escaped();
     void stalled_connections_are_closed_data();
     void stalled_connections_are_closed();
+    void rules_of_a_real_server_data();
+    void rules_of_a_real_server();
 
 private:
     // Starts the program with the arguments given after --port 0 --port-file; its port.
@@ -125,6 +136,7 @@ fetched tst_reference_server::fetch(quint16 port, const QByteArray& target)
     if (!reply->isFinished())
         finished.wait(20000);
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.location = reply->rawHeader("Location");
     result.body = reply->readAll();
     result.error = reply->error();
     reply->deleteLater();
@@ -136,17 +148,17 @@ void tst_reference_server::answers_over_https()
     const quint16 port = start({});
     QVERIFY(port != 0);
 
-    const QString param =
-        agent_parameter("alice", QStringLiteral("2024-01-31 09:05:07"), QStringLiteral("/x&y"));
+    const QString time = local_time();
+    const QString param = agent_parameter("alice", time, QStringLiteral("x&y"));
     const fetched good = fetch(port, "/signin/sso?param=" + param.toLatin1());
     QCOMPARE(good.status, 200);
     QVERIFY(good.tls_errors.contains(QSslError::SelfSignedCertificate));
     QVERIFY2(good.body.contains("<dt>userId</dt><dd>alice</dd>"), good.body.constData());
-    QVERIFY2(good.body.contains("<dt>currentTime</dt><dd>2024-01-31 09:05:07</dd>"),
+    QVERIFY2(good.body.contains("<dt>currentTime</dt><dd>" + time.toLatin1() + "</dd>"),
              good.body.constData());
-    QVERIFY2(good.body.contains("<dt>reqURI</dt><dd>/x&amp;y</dd>"), good.body.constData());
-    QCOMPARE(next_output_line(), QByteArray("sign-on received: userId=\"alice\" "
-                                            "currentTime=\"2024-01-31 09:05:07\" reqURI=\"/x&y\""));
+    QVERIFY2(good.body.contains("<dt>reqURI</dt><dd>x&amp;y</dd>"), good.body.constData());
+    QCOMPARE(next_output_line(), "sign-on received: userId=\"alice\" currentTime=\"" +
+                                     time.toLatin1() + "\" reqURI=\"x&y\"");
 
     const fetched bad = fetch(port, "/signin/sso?param=not-base64!");
     QCOMPARE(bad.status, 400);
@@ -174,10 +186,11 @@ void tst_reference_server::once_ends_after_one_sign_on()
     QCOMPARE(fetch(port, "/").status, 404);
     QVERIFY(m_server.state() == QProcess::Running);
 
-    const QString param = agent_parameter("bob", QStringLiteral("2024-01-31 21:05:07"), QString());
+    const QString time = local_time();
+    const QString param = agent_parameter("bob", time, QString());
     QCOMPARE(fetch(port, "/signin/sso?param=" + param.toLatin1()).status, 200);
-    QCOMPARE(next_output_line(), QByteArray("sign-on received: userId=\"bob\" "
-                                            "currentTime=\"2024-01-31 21:05:07\""));
+    QCOMPARE(next_output_line(),
+             "sign-on received: userId=\"bob\" currentTime=\"" + time.toLatin1() + '"');
     // Reading its last line may already have seen the program end.
     QVERIFY(m_server.state() == QProcess::NotRunning || m_server.waitForFinished(10000));
     QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
@@ -188,20 +201,22 @@ void tst_reference_server::fields_are_printed_escaped_data()
 {
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("time");
     QTest::addColumn<QByteArray>("line");
-    const QByteArray time = "currentTime=\"2024-01-31 09:05:07\"";
+    const QString now = local_time();
+    const QByteArray time = "currentTime=\"" + now.toLatin1() + '"';
 
     QTest::newRow("a line break in the user id cannot start a line of its own")
-        << QStringLiteral("eve\nsign-on received: userId=\"admin\"") << QString()
+        << QStringLiteral("eve\nsign-on received: userId=\"admin\"") << QString() << now
         << "sign-on received: userId=\"eve\\nsign-on received: userId=\\\"admin\\\"\" " + time;
     QTest::newRow("a quote in the path cannot close its field")
-        << QStringLiteral("eve") << QStringLiteral("/x\" userId=\"admin")
+        << QStringLiteral("eve") << QStringLiteral("/x\" userId=\"admin") << now
         << "sign-on received: userId=\"eve\" " + time + " reqURI=\"/x\\\" userId=\\\"admin\"";
     QTest::newRow("carriage return, tab, DEL and backslash")
-        << QStringLiteral("e\rv\te\x7f\\") << QString()
+        << QStringLiteral("e\rv\te\x7f\\") << QString() << now
         << "sign-on received: userId=\"e\\rv\\te\\x7f\\\\\" " + time;
     QTest::newRow("other control characters and a line separator")
-        << QStringLiteral("a\x1b[2Kb") + QChar(0x2028) + QStringLiteral("c") << QString()
+        << QStringLiteral("a\x1b[2Kb") + QChar(0x2028) + QStringLiteral("c") << QString() << now
         << "sign-on received: userId=\"a\\x1b[2Kb\\u2028c\" " + time;
 }
 
@@ -209,11 +224,13 @@ void tst_reference_server::fields_are_printed_escaped()
 {
     QFETCH(QString, user);
     QFETCH(QString, path);
+    QFETCH(QString, time);
     const quint16 port = start({});
     QVERIFY(port != 0);
 
-    const QString param = agent_parameter(user, QStringLiteral("2024-01-31 09:05:07"), path);
-    QCOMPARE(fetch(port, "/signin/sso?param=" + param.toLatin1()).status, 200);
+    const QString param = agent_parameter(user, time, path);
+    QCOMPARE(fetch(port, "/signin/sso?param=" + param.toLatin1()).status,
+             path.isEmpty() ? 200 : 302);
     QTEST(next_output_line(), "line");
     // Nothing more: the fields made no second line.
     QVERIFY(!m_server.waitForReadyRead(200));
@@ -258,6 +275,74 @@ void tst_reference_server::stalled_connections_are_closed()
             client.waitForDisconnected(10000));
     QVERIFY2(held.elapsed() < 5000, qPrintable(QString::number(held.elapsed())));
     QVERIFY(m_server.state() == QProcess::Running);
+}
+
+void tst_reference_server::rules_of_a_real_server_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("age");      // seconds before the server's clock
+    QTest::addColumn<QString>("path"); // null: no reqURI
+    QTest::addColumn<int>("sent");     // how many times the same parameter is sent
+    QTest::addColumn<int>("status");   // of the last answer
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QByteArray>("says"); // on the page and at the start of the output line
+    const QByteArray received = "sign-on received: userId=\"alice\"";
+    const QByteArray outside = "sign-on refused (403): currentTime ";
+
+    QTest::newRow("a time stamp six minutes old")
+        << QStringList() << 360 << QString() << 1 << 403 << QByteArray() << outside;
+    QTest::newRow("a time stamp six minutes ahead")
+        << QStringList() << -360 << QString() << 1 << 403 << QByteArray() << outside;
+    QTest::newRow("a time stamp four minutes old is inside the default window")
+        << QStringList() << 240 << QString() << 1 << 200 << QByteArray() << received;
+    QTest::newRow("--window 60 and a time stamp two minutes old")
+        << QStringList{"--window", "60"} << 120 << QString() << 1 << 403 << QByteArray() << outside;
+    QTest::newRow("the same parameter again")
+        << QStringList() << 0 << QStringLiteral("/x") << 2 << 403 << QByteArray()
+        << QByteArray("sign-on refused (403): this parameter was already accepted (a replay)");
+    QTest::newRow("a path on this server is where it sends the browser")
+        << QStringList() << 0 << QStringLiteral("/reports/today") << 1 << 302
+        << QByteArray("/reports/today") << received;
+    QTest::newRow("a path with a blank, a query mark and a line break stays one encoded path")
+        << QStringList() << 0 << QStringLiteral("/a b?c\r\nSet-Cookie: x=1") << 1 << 302
+        << QByteArray("/a%20b%3Fc%0D%0ASet-Cookie:%20x=1") << received;
+    QTest::newRow("two slashes name another host")
+        << QStringList() << 0 << QStringLiteral("//evil.example/x") << 1 << 200 << QByteArray()
+        << received;
+    QTest::newRow("a slash and a backslash name another host")
+        << QStringList() << 0 << QStringLiteral("/\\evil.example/x") << 1 << 200 << QByteArray()
+        << received;
+    QTest::newRow("an address with a scheme")
+        << QStringList() << 0 << QStringLiteral("https://evil.example/") << 1 << 200 << QByteArray()
+        << received;
+    QTest::newRow("a relative path")
+        << QStringList() << 0 << QStringLiteral("reports") << 1 << 200 << QByteArray() << received;
+}
+
+void tst_reference_server::rules_of_a_real_server()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, age);
+    QFETCH(QString, path);
+    QFETCH(int, sent);
+    QFETCH(QByteArray, location);
+    QFETCH(QByteArray, says);
+    const quint16 port = start(options);
+    QVERIFY(port != 0);
+
+    const QString param = agent_parameter("alice", local_time(-age), path);
+    fetched answer;
+    QByteArray line;
+    for (int i = 0; i < sent; ++i) {
+        answer = fetch(port, "/signin/sso?param=" + param.toLatin1());
+        line = next_output_line();
+    }
+    QTEST(answer.status, "status");
+    QCOMPARE(answer.location, location);
+    QVERIFY2(line.startsWith(says), line.constData());
+    // The page gives the same reason as the output.
+    const QByteArray reason = says.mid(says.indexOf(": ") + 2);
+    QVERIFY2(answer.status != 403 || answer.body.contains("<p>" + reason), answer.body.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_reference_server)

@@ -1,0 +1,53 @@
+#include "sign_on_rules.h"
+
+#include <QUrl>
+
+#include <cstdlib>
+
+sign_on_rules::sign_on_rules(qint64 window_seconds) : m_window_seconds(window_seconds) {}
+
+void sign_on_rules::apply(sign_on_request& request, const QDateTime& now)
+{
+    if (request.status != 200)
+        return;
+    // Forgotten once the time rule refuses it anyway, so the memory stays bounded by the rate
+    // of sign-ons within one window.
+    for (auto it = m_accepted.begin(); it != m_accepted.end();) {
+        if (it.value().secsTo(now) > m_window_seconds)
+            it = m_accepted.erase(it);
+        else
+            ++it;
+    }
+    const qint64 skew = request.time.secsTo(now);
+    if (std::llabs(skew) > m_window_seconds) {
+        request.status = 403;
+        request.error = QStringLiteral("currentTime %1 is %2 s %3 this server's clock, outside "
+                                       "the window of %4 s")
+                            .arg(request.current_time)
+                            .arg(std::llabs(skew))
+                            .arg(skew > 0 ? QStringLiteral("behind") : QStringLiteral("ahead of"))
+                            .arg(m_window_seconds);
+        return;
+    }
+    if (m_accepted.contains(request.parameter)) {
+        request.status = 403;
+        request.error = QStringLiteral("this parameter was already accepted (a replay)");
+        return;
+    }
+    m_accepted.insert(request.parameter, request.time);
+}
+
+QByteArray local_redirect(const sign_on_request& request)
+{
+    const QString& path = request.req_uri;
+    if (request.status != 200 || !request.has_req_uri || !path.startsWith(QLatin1Char('/')) ||
+        path.startsWith(QLatin1String("//")) || path.startsWith(QLatin1String("/\\")))
+        return QByteArray();
+    // The agent sends the link's decoded path: set as a path, a "?" or "#" in it stays part of
+    // the path, and blanks and control characters are encoded.
+    QUrl url;
+    url.setPath(path, QUrl::DecodedMode);
+    if (!url.isValid() || !url.isRelative() || !url.authority().isEmpty())
+        return QByteArray();
+    return url.toEncoded();
+}

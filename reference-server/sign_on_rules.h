@@ -1,0 +1,29 @@
+#pragma once
+
+#include "sign_on_request.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+
+// What a sign-on server checks beyond a readable parameter. Anyone with a copy of the agent can
+// make a parameter, so a server accepts only a fresh one, and only once.
+class sign_on_rules
+{
+public:
+    explicit sign_on_rules(qint64 window_seconds);
+
+    // Refuses (403, with the reason) a request whose currentTime, read as local time, is more
+    // than the window away from now, or whose parameter was accepted before; remembers an
+    // accepted one until its time stamp leaves the window.
+    void apply(sign_on_request& request, const QDateTime& now);
+
+private:
+    qint64 m_window_seconds;
+    QHash<QByteArray, QDateTime> m_accepted; // decrypted parameter -> its currentTime
+};
+
+// The Location for a request's reqURI when it is a path on this server: one "/" and no scheme
+// or authority ("//host" and "/\host" are other hosts to a browser). Percent-encoded, so no
+// character of it can end the header. Empty otherwise: the server then shows its own page.
+QByteArray local_redirect(const sign_on_request& request);
