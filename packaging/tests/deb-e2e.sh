@@ -14,7 +14,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
-. "$src/packaging/tests/display.sh"
+. "$src/tools/lib/display.sh"
 build="$src/build-deb"
 signon=auto
 for arg in "$@"; do
@@ -456,7 +456,7 @@ main() {
     check_package_file
     install_package
     check_installed_layout
-    start_display
+    start_display || fail "no virtual display"
     start_listener
     prepare_agent_user
     open_link gio

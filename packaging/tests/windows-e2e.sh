@@ -9,7 +9,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
-. "$src/packaging/tests/display.sh"
+. "$src/tools/lib/display.sh"
 build="$src/build-win"
 for arg in "$@"; do
     case "$arg" in

@@ -44,15 +44,9 @@ fail() {
 
 # The display of the test command (tools/test --windows starts the prefix's desktop process on
 # it, and that process draws every window of the prefix), or one of our own when run alone.
-if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    display=90
-    while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=":$display"
-    for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
-fi
+. "$(dirname "$0")/../../tools/lib/display.sh"
+need_display || fail "no virtual display"
+[ -z "${xvfb_pid:-}" ] || pids+=("$xvfb_pid")
 
 "$server" --port 0 --port-file "$work/port" >/dev/null 2>&1 &
 pids+=($!)
