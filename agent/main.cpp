@@ -1,5 +1,5 @@
-#include "startup.h"
 #include "platform/platform.h"
+#include "startup.h"
 
 #include <quillmark/quillmarkv2.h>
 

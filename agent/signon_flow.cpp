@@ -1,13 +1,13 @@
 #include "signon_flow.h"
 
 #include "browser/run_browser.h"
-#include "param_cipher.h"
-#include "param_codec.h"
-#include "tnw_selvane_openssl.h"
 #include "identity/sso_user_area.h"
 #include "identity/tnw_selvane_sso.h"
+#include "param_cipher.h"
+#include "param_codec.h"
 #include "server/tnw_selvane_auth.h"
 #include "signon_parameter.h"
+#include "tnw_selvane_openssl.h"
 
 #include <QByteArray>
 #include <QDebug>

@@ -1,8 +1,8 @@
 // The parameter's text form. Any bytes encode to text of the variant's alphabet that decodes
 // back to the same bytes; any text, read as bytes or as UTF-16, either decodes to bytes that
 // encode back to that very text or is refused without touching the result.
-#include "param_codec.h"
 #include "fuzz_require.h"
+#include "param_codec.h"
 
 #include <QByteArray>
 #include <QString>

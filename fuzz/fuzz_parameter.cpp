@@ -2,9 +2,9 @@
 // back: whatever the user id and the link hold, the server must find the same two or three
 // fields, each value coming back as it was. Also the address a failed sign-on opens, which
 // must stay on the server it was built for.
+#include "fuzz_require.h"
 #include "param_cipher.h"
 #include "param_codec.h"
-#include "fuzz_require.h"
 #include "signon_parameter.h"
 #include "startup.h"
 

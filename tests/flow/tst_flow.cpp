@@ -7,8 +7,8 @@
 #include "tnw_test_sso_paths.h"
 #include "xdg_sandbox.h"
 
-#include "param_cipher.h"
 #include "identity/account_name.h"
+#include "param_cipher.h"
 #include "signon_flow.h"
 
 #include <QCoreApplication>
