@@ -10,7 +10,8 @@ set(CPACK_VERBATIM_VARIABLES TRUE)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_TARNWELL_DEB_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_SOURCE_DIR}/cpack_generator_options.cmake")
-set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_SOURCE_DIR}/deb_logs_link.cmake")
+set(CPACK_TARNWELL_DEB_SOURCE "${CMAKE_CURRENT_SOURCE_DIR}/linux")
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_SOURCE_DIR}/deb_layout.cmake")
 
 set(CPACK_GENERATOR "DEB")
 
@@ -29,14 +30,13 @@ set(CPACK_PACKAGE_DESCRIPTION
     "tarnwell: links, so that a link in a web page signs the user on to the\n"
     "page it names.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+# The settings file is the administrator's: an upgrade keeps the edited one, and only a purge
+# removes it. It lies in /etc/opt/tarnwell (deb_layout.cmake).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_CURRENT_SOURCE_DIR}/linux/conffiles"
+    "${CMAKE_CURRENT_SOURCE_DIR}/linux/preinst"
     "${CMAKE_CURRENT_SOURCE_DIR}/linux/postinst"
     "${CMAKE_CURRENT_SOURCE_DIR}/linux/postrm")
-# The settings file is the administrator's: an upgrade keeps the edited one, and only a purge
-# removes it.
-set(_conffiles "${CMAKE_CURRENT_BINARY_DIR}/conffiles")
-file(CONFIGURE OUTPUT "${_conffiles}" CONTENT "${CMAKE_INSTALL_PREFIX}/config/server.ini\n")
-list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 # Windows: the NSIS installer and the MSI are made by the windows_packages target

@@ -27,6 +27,8 @@ done
 
 prefix=/opt/tarnwell
 logs=/var/opt/tarnwell/logs
+settings=/etc/opt/tarnwell
+doc=/usr/share/doc/tarnwell
 entry=/usr/share/applications/tarnwell.desktop
 banner='****************** TarnwellV4 Selvane Agent Start ******************'
 link_path=/reports/today
@@ -74,7 +76,7 @@ cleanup() {
     if [ "$installed_by_us" = 1 ] && dpkg-query -W tarnwell >/dev/null 2>&1; then
         apt-get purge -y -q -o DPkg::Lock::Timeout=120 tarnwell >/dev/null 2>&1
     fi
-    [ "$installed_by_us" = 1 ] && rm -rf /var/opt/tarnwell "$prefix"
+    [ "$installed_by_us" = 1 ] && rm -rf /var/opt/tarnwell "$prefix" "$settings"
     [ -n "$work" ] && rm -rf "$work"
     [ $status -eq 0 ] || say "cleaned up after the failure"
     exit $status
@@ -84,14 +86,15 @@ preflight() {
     [ "$(id -u)" = 0 ] || fail "run as root (it installs a package)"
     local tool
     for tool in cmake cpack dpkg-deb apt-get Xvfb xdpyinfo xdotool gio xdg-open \
-        desktop-file-validate python3 cc pkg-config setpriv readelf getfacl openssl base64; do
+        desktop-file-validate python3 cc pkg-config setpriv readelf getfacl openssl base64 \
+        lintian md5sum; do
         command -v "$tool" >/dev/null || fail "missing tool: $tool"
     done
     if dpkg-query -W tarnwell >/dev/null 2>&1; then
         fail "a tarnwell package is on this machine; this test installs and purges its own"
     fi
-    if [ -e "$prefix" ] || [ -e /var/opt/tarnwell ]; then
-        fail "$prefix or /var/opt/tarnwell exists; they would be deleted"
+    if [ -e "$prefix" ] || [ -e /var/opt/tarnwell ] || [ -e "$settings" ]; then
+        fail "$prefix, /var/opt/tarnwell or $settings exists; they would be deleted"
     fi
     [ ! -e /usr/lib/oriel/libsuser.so ] ||
         fail "an SSO client library is installed; the test signs on with a Kerberos cache"
@@ -129,18 +132,21 @@ build_package() {
 }
 
 # What the package must hold: the program, its library with the soname link, the translation,
-# the sample settings when the tree has them, the logs link and the link handler entry.
-# Reference server and test pieces must not be in it.
+# the settings in /etc/opt with the config link, the logs link, the link handler entry and the
+# documentation. Reference server and test pieces must not be in it.
 expected_contents() {
     {
+        echo "$prefix/config -> $settings"
         echo "$prefix/libquillmark.so.4 -> libquillmark.so.4.0.0"
         echo "$prefix/libquillmark.so.4.0.0"
         echo "$prefix/logs -> $logs"
         echo "$prefix/tarnwell"
         echo "$prefix/translator/qtbase_ko.qm"
         echo "$prefix/translator/tarnwellv4_selvane_ko.qm"
+        echo "$settings/server.ini"
+        echo "$doc/changelog.gz"
+        echo "$doc/copyright"
         echo "$entry"
-        if [ -f "$src/agent/server/server.ini" ]; then echo "$prefix/config/server.ini"; fi
     } | LC_ALL=C sort
 }
 
@@ -155,17 +161,47 @@ check_package_file() {
          END { exit bad }' <<<"$listing" || fail "owners or modes above are wrong"
     local control
     control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
-    grep -qx './postinst' <<<"$control" || fail "no postinst"
-    grep -qx './postrm' <<<"$control" || fail "no postrm"
-    if [ -f "$src/agent/server/server.ini" ]; then
-        [ "$(dpkg-deb -I "$deb" conffiles)" = "$prefix/config/server.ini" ] ||
-            fail "server.ini is not the one conffile"
-    fi
+    for script in preinst postinst postrm; do
+        grep -qx "./$script" <<<"$control" || fail "no $script"
+    done
+    [ "$(dpkg-deb -I "$deb" conffiles)" = "$settings/server.ini" ] ||
+        fail "server.ini is not the one conffile"
+    check_lintian "$deb"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     for pkg in desktop-file-utils acl; do
         names_in "$depends" | grep -xF "$pkg" >/dev/null || fail "Depends lacks $pkg: $depends"
     done
+}
+
+# lintian's errors and warnings may only say that the package lives in /opt, /etc/opt and
+# /var/opt, which is where it is meant to be. (It exits 1 for those errors: its report is what
+# counts, and the /opt tag shows that it read the package.)
+check_lintian() {
+    local report
+    report=$(lintian --tag-display-limit 0 "$1" 2>"$work/lintian.err") || true
+    grep -q '^E: tarnwell: dir-or-file-in-opt ' <<<"$report" ||
+        fail "lintian did not report on the package: $report $(cat "$work/lintian.err")"
+    ! grep -Ev '^E: tarnwell: dir-or-file-in-(opt|etc-opt|var-opt) ' <<<"$report" ||
+        fail "lintian reports more than the /opt location (above)"
+}
+
+# The settings folder as packages before /etc/opt left it, with an edited server.ini, which
+# the installation must move to $settings.
+make_old_settings_folder() {
+    installed_by_us=1
+    mkdir -p "$prefix/config"
+    printf '[server]\nip=192.0.2.1\n; edited before the upgrade\n' >"$prefix/config/server.ini"
+    touch "$prefix/config/server.ini.bak"
+}
+
+check_old_settings_moved() {
+    grep -qx '; edited before the upgrade' "$settings/server.ini" ||
+        fail "the edited server.ini was not moved to $settings: $(cat "$settings/server.ini")"
+    [ -f "$settings/server.ini.bak" ] || fail "a file beside server.ini was not moved"
+    [ -f "$settings/server.ini.dpkg-dist" ] || fail "the package's server.ini is not kept beside it"
+    [ ! -e "$prefix/config.dpkg-old-layout" ] || fail "the old settings folder is left behind"
+    rm -f "$settings/server.ini.bak"
 }
 
 install_package() {
@@ -175,6 +211,7 @@ install_package() {
         -o DPkg::Lock::Timeout=120 "./$deb_name") >"$work/install.log" 2>&1 ||
         { cat "$work/install.log"; fail "apt-get install"; }
     ! grep -E '^dpkg: (warning|error)' "$work/install.log" || fail "dpkg complained"
+    check_old_settings_moved
     [ "$(dpkg-query -W -f '${Status}' tarnwell)" = "install ok installed" ] || fail "not installed"
 }
 
@@ -218,6 +255,8 @@ check_installed_layout() {
     grep -q '^x-scheme-handler/tarnwell=.*tarnwell.desktop' \
         /usr/share/applications/mimeinfo.cache || fail "tarnwell: is not in mimeinfo.cache"
     [ "$(readlink "$prefix/logs")" = "$logs" ] || fail "$prefix/logs does not link to $logs"
+    [ "$(readlink "$prefix/config")" = "$settings" ] ||
+        fail "$prefix/config does not link to $settings"
     [ "$(stat -c '%a %U %G' "$logs")" = "1733 root root" ] ||
         fail "$logs is $(stat -c '%a %U %G' "$logs"), not 1733 root root"
     [ "$(getfacl -cp "$logs" 2>/dev/null | grep '^default:' | tr '\n' ' ')" = \
@@ -259,9 +298,12 @@ EOF
 # the default https handler. The tarnwell: scheme is left to the package's registration.
 prepare_agent_user() {
     local home="$work/home-$uid_agent" other="$work/home-$uid_other"
-    # The build's own cache writer, copied where the agent's user can run it.
-    install -m 755 "$build/tools/tarnwell-demo-ccache" "$work/bin/make_ccache" ||
-        fail "no tarnwell-demo-ccache in $build/tools"
+    # The tests' cache writer, built where the agent's user can run it (the package's build has
+    # no tests).
+    cc -o "$work/bin/make_ccache" "$src/tests/support/demo_ccache.c" \
+        "$src/tests/support/ccache_writer.c" $(pkg-config --cflags --libs krb5) ||
+        fail "cannot build the Kerberos cache writer"
+    chmod 755 "$work/bin/make_ccache"
     cat >"$work/bin/record-browser" <<EOF
 #!/bin/sh
 printf '%s\t%s\n' "\$#" "\$*" >>"$home/browser.calls"
@@ -407,7 +449,11 @@ check_leftovers() {
     local step=$1 allowed=$2 path
     while read -r path; do
         [ -e "$path" ] || [ -L "$path" ] || continue
-        case "$path" in /. | /opt | /usr | /usr/share | /usr/share/applications) continue ;; esac
+        case "$path" in
+        /. | /etc | /etc/opt | /opt | /usr | /usr/share | /usr/share/applications | /usr/share/doc)
+            continue
+            ;;
+        esac
         grep -qxF "$path" <<<"$allowed" || fail "$path is left after $step"
     done <"$work/package-paths"
     ! grep -q 'tarnwell' /usr/share/applications/mimeinfo.cache ||
@@ -415,14 +461,10 @@ check_leftovers() {
 }
 
 remove_package() {
-    local allowed=""
+    local allowed
     dpkg -L tarnwell >"$work/package-paths"
-    if [ ! -f "$src/agent/server/server.ini" ]; then
-        rm -f "$prefix/config/server.ini" # the test's own file, not the package's
-        rmdir "$prefix/config"
-    else
-        allowed=$(printf '%s\n' "$prefix" "$prefix/config" "$prefix/config/server.ini")
-    fi
+    # The edited settings outlive a removal.
+    allowed=$(printf '%s\n' "$settings" "$settings/server.ini")
     say "apt-get remove"
     apt-get remove -y -q -o DPkg::Lock::Timeout=120 tarnwell >"$work/remove.log" 2>&1 ||
         { cat "$work/remove.log"; fail "apt-get remove"; }
@@ -444,6 +486,8 @@ purge_package() {
         fail "dpkg still knows the package"
     check_leftovers purge ""
     [ ! -e /var/opt/tarnwell ] || fail "the purge left /var/opt/tarnwell"
+    [ ! -e "$settings" ] || fail "the purge left $settings: $(ls -A "$settings")"
+    [ ! -e "$prefix" ] || fail "the purge left $prefix: $(ls -A "$prefix")"
     installed_by_us=0
 }
 
@@ -454,6 +498,7 @@ main() {
     pick_user_ids
     build_package
     check_package_file
+    make_old_settings_folder
     install_package
     check_installed_layout
     start_display || fail "no virtual display"
