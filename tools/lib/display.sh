@@ -7,7 +7,8 @@
 #
 # Xvfb picks a free number itself (-displayfd) and writes it once it takes clients, so scripts
 # and tests side by side never race for one number. -noreset: otherwise it resets when its last
-# client leaves and turns away one that connects meanwhile.
+# client leaves and turns away one that connects meanwhile. tst_e2e starts its display the same
+# way from C++ (tests/e2e/virtual_display.cpp), for it owns the server's process.
 
 start_display() {
     local out
