@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -146,24 +147,11 @@ void fuzz_desktop_entry_single_code(FuzzedDataProvider& input, const QString& ad
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const int route = input.ConsumeIntegralInRange(0, 4);
+    using route = void (*)(FuzzedDataProvider&, const QString&);
+    static const route routes[] = {fuzz_template, fuzz_template_single_marker, fuzz_machine_value,
+                                   fuzz_desktop_entry, fuzz_desktop_entry_single_code};
+    const int chosen = input.ConsumeIntegralInRange(0, int(std::size(routes)) - 1);
     const QString address = text_from(input, 256);
-    switch (route) {
-    case 0:
-        fuzz_template(input, address);
-        break;
-    case 1:
-        fuzz_template_single_marker(input, address);
-        break;
-    case 2:
-        fuzz_machine_value(input, address);
-        break;
-    case 3:
-        fuzz_desktop_entry(input, address);
-        break;
-    default:
-        fuzz_desktop_entry_single_code(input, address);
-        break;
-    }
+    routes[chosen](input, address);
     return 0;
 }

@@ -33,33 +33,36 @@ struct context_free
 };
 using context = std::unique_ptr<EVP_CIPHER_CTX, context_free>;
 
-// A context initialised for AES-128-CBC with the key, which is also the IV; null on failure.
-context initialised(bool encrypting)
+// One direction of the cipher: the crypto library's init, update and final calls for it.
+struct direction
 {
-    context ctx(EVP_CIPHER_CTX_new());
+    int (*init)(EVP_CIPHER_CTX*, const EVP_CIPHER*, ENGINE*, const unsigned char*,
+                const unsigned char*);
+    int (*update)(EVP_CIPHER_CTX*, unsigned char*, int*, const unsigned char*, int);
+    int (*final)(EVP_CIPHER_CTX*, unsigned char*, int*);
+};
+const direction encrypting{EVP_EncryptInit_ex, EVP_EncryptUpdate, EVP_EncryptFinal_ex};
+const direction decrypting{EVP_DecryptInit_ex, EVP_DecryptUpdate, EVP_DecryptFinal_ex};
+
+// AES-128-CBC with the key, which is also the IV, over length bytes of input in one go: the
+// number of bytes written to output, or -1. The final block lands directly behind the bytes of
+// the update.
+int run(const direction& way, const unsigned char* input, int length, unsigned char* output)
+{
+    const context ctx(EVP_CIPHER_CTX_new());
     if (seen(step::context, ctx != nullptr) != 1)
-        return nullptr;
+        return -1;
     const EVP_CIPHER* cipher = EVP_aes_128_cbc();
     if (seen(step::cipher, cipher != nullptr) != 1)
-        return nullptr;
-    const int result = encrypting ? EVP_EncryptInit_ex(ctx.get(), cipher, nullptr, key(), key())
-                                  : EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, key(), key());
-    if (seen(step::init, result) != 1)
-        return nullptr;
-    return ctx;
-}
-
-int decrypt_raw(const unsigned char* input, int length, unsigned char* output)
-{
-    const context ctx = initialised(false);
-    if (!ctx)
+        return -1;
+    if (seen(step::init, way.init(ctx.get(), cipher, nullptr, key(), key())) != 1)
         return -1;
     int written = 0;
-    if (seen(step::update, EVP_DecryptUpdate(ctx.get(), output, &written, input, length)) != 1)
+    if (seen(step::update, way.update(ctx.get(), output, &written, input, length)) != 1)
         return -1;
-    int total = written;
+    const int total = written;
     written = 0;
-    if (seen(step::final, EVP_DecryptFinal_ex(ctx.get(), output + total, &written)) != 1)
+    if (seen(step::final, way.final(ctx.get(), output + total, &written)) != 1)
         return -1;
     return total + seen(step::final_length, written);
 }
@@ -78,18 +81,7 @@ int encrypt(const unsigned char* input, int length, unsigned char* output, int c
     const int needed = ciphertext_size(length);
     if (needed < 0 || needed > capacity || !output || (!input && length > 0))
         return -1;
-    const context ctx = initialised(true);
-    if (!ctx)
-        return -1;
-    int written = 0;
-    if (seen(step::update, EVP_EncryptUpdate(ctx.get(), output, &written, input, length)) != 1)
-        return -1;
-    int total = written;
-    written = 0;
-    // The final block lands directly behind the bytes of the update.
-    if (seen(step::final, EVP_EncryptFinal_ex(ctx.get(), output + total, &written)) != 1)
-        return -1;
-    total += seen(step::final_length, written);
+    const int total = run(encrypting, input, length, output);
     return total == needed ? total : -1;
 }
 
@@ -111,8 +103,8 @@ bool decrypt(const QByteArray& cipher, QByteArray& plain)
         return false;
     // The library asks for room of one block more than the input while it works.
     QByteArray out(cipher.size() + block_size, Qt::Uninitialized);
-    const int written = decrypt_raw(reinterpret_cast<const unsigned char*>(cipher.constData()),
-                                    cipher.size(), reinterpret_cast<unsigned char*>(out.data()));
+    const int written = run(decrypting, reinterpret_cast<const unsigned char*>(cipher.constData()),
+                            cipher.size(), reinterpret_cast<unsigned char*>(out.data()));
     if (written < 0)
         return false;
     out.truncate(written);
