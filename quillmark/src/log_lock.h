@@ -40,6 +40,22 @@ constexpr int exit_patience_ms = 500;
 // the count (one total order for both), so either the clean-up waits for it or it sees the flag.
 inline std::atomic<int> g_writers{0};
 
+// A writer on its way to the file, counted for as long as it lives. open() says whether it may
+// write: not once the process ends, nor while this thread holds a logger's lock already. Asked
+// again once the lock is held, since the clean-up may have come in between.
+class writer_gate
+{
+public:
+    writer_gate() { g_writers.fetch_add(1); }
+    ~writer_gate() { g_writers.fetch_sub(1); }
+    bool open() const { return !m_nested && !g_torn_down.load(); }
+    writer_gate(const writer_gate&) = delete;
+    writer_gate& operator=(const writer_gate&) = delete;
+
+private:
+    const bool m_nested = t_lock_held;
+};
+
 // A negative timeout waits as long as it takes. A line holds the lock for about one write(2): a
 // writer that finds it taken tries again for some microseconds before it sleeps, which costs less
 // than being put to sleep and woken for every line when threads log at once.

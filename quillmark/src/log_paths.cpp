@@ -23,11 +23,16 @@ QString log_directory()
     return program_dir + path_separator + QLatin1String("logs");
 }
 
-QString log_file_path(const QDate& day)
+QString log_file_name(const QDate& day)
 {
     // ASCII digits whatever the locale: the name must not depend on who runs the program.
     make_calendar_once();
-    return log_directory() + path_separator + QLocale::c().toString(day, date_format) + file_suffix;
+    return QLocale::c().toString(day, date_format) + file_suffix;
+}
+
+QString log_file_path(const QDate& day)
+{
+    return log_directory() + path_separator + log_file_name(day);
 }
 
 bool is_daily_log_name(const QString& name)

@@ -9,6 +9,8 @@ namespace quillmark_detail {
 // the executable is used: the same place.
 QString log_directory();
 
+// "<yyyy-MM-dd>_tarnwell.log" for day, in the program's folder and in the user's alike.
+QString log_file_name(const QDate& day);
 // "<log directory>/<yyyy-MM-dd>_tarnwell.log" for day.
 QString log_file_path(const QDate& day);
 

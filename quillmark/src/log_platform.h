@@ -17,9 +17,21 @@ extern const std::size_t line_end_size;
 qint32 current_thread_id();
 
 // Opens the file of its name for appending as the day's file. Anything but a regular file of this
-// user is refused: a link as the file itself, a pipe or device that would block or swallow the
-// lines. The file is created private to the user when missing.
+// user with one name is refused: a link as the file itself, a pipe or device that would block or
+// swallow the lines, a second name of another file (the lines would go into it). The file is
+// created private to the user when missing.
 bool open_day_file(QFile& file, QIODevice::OpenMode mode);
+
+// The user's own log folder ("%LOCALAPPDATA%\Tarnwell\logs", "$XDG_STATE_HOME/tarnwell/logs"),
+// with make its missing folders made private to the user; empty when there is none.
+QString user_log_directory(bool make);
+
+#ifdef Q_OS_WIN
+// The owner of an open file as the bytes of its SID, empty when unknown. The system's lookup,
+// unless a test has put in its own (nullptr restores it): wine keeps no owners.
+using owner_lookup = QByteArray (*)(void* handle);
+void set_owner_lookup(owner_lookup fn);
+#endif
 
 // Writes the line at the end of the open file in one call, after whatever a host wrote through
 // the same file object; returns once the line has reached the file. Errors are ignored.

@@ -42,7 +42,7 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
         return false;
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        info.st_nlink != 1 || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }
@@ -65,6 +65,24 @@ void write_line(QFile& file, const char* line, std::size_t size)
         line += written;
         size -= static_cast<std::size_t>(written);
     }
+}
+
+QString user_log_directory(bool make)
+{
+    // A relative XDG_STATE_HOME counts as unset.
+    QByteArray path = qgetenv("XDG_STATE_HOME");
+    if (!path.startsWith('/')) {
+        path = qgetenv("HOME");
+        if (!path.startsWith('/'))
+            return QString();
+        path += "/.local/state";
+    }
+    path += "/tarnwell/logs";
+    for (int end = path.indexOf('/', 1); make; end = path.indexOf('/', end + 1)) {
+        ::mkdir(path.left(end < 0 ? path.size() : end).constData(), 0700);
+        make = end >= 0;
+    }
+    return QFile::decodeName(path);
 }
 
 QString executable_directory()

@@ -8,6 +8,12 @@
 #include <io.h>
 #include <windows.h>
 
+#include <aclapi.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <memory>
 #include <vector>
 
 namespace quillmark_detail {
@@ -15,6 +21,63 @@ namespace quillmark_detail {
 const QChar path_separator = QLatin1Char('\\');
 const char line_end[] = "\r\n";
 const std::size_t line_end_size = 2;
+
+namespace {
+
+struct handle_closer
+{
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using owned_handle = std::unique_ptr<void, handle_closer>;
+
+struct local_freer
+{
+    void operator()(void* memory) const { ::LocalFree(memory); }
+};
+struct task_freer
+{
+    void operator()(wchar_t* memory) const { ::CoTaskMemFree(memory); }
+};
+
+QByteArray sid_bytes(PSID sid)
+{
+    return sid ? QByteArray(static_cast<const char*>(sid), int(::GetLengthSid(sid))) : QByteArray();
+}
+
+QByteArray system_owner(void* handle)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return QByteArray();
+    const std::unique_ptr<void, local_freer> held(descriptor);
+    return sid_bytes(owner);
+}
+
+// The user the process runs as, not whom a thread may be standing in for.
+QByteArray process_user()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
+        return QByteArray();
+    const owned_handle held(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+        return QByteArray();
+    return sid_bytes(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+std::atomic<owner_lookup> g_owner_lookup{&system_owner};
+
+} // namespace
+
+void set_owner_lookup(owner_lookup fn)
+{
+    g_owner_lookup.store(fn ? fn : &system_owner);
+}
 
 qint32 current_thread_id()
 {
@@ -26,23 +89,25 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     // A reparse point (a link or junction) as the day's file is opened as itself, then refused,
     // as is anything that is not a plain file on a disk.
     const std::wstring name = QDir::toNativeSeparators(file.fileName()).toStdWString();
-    const HANDLE handle = ::CreateFileW(
-        name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
+    const HANDLE opened =
+        ::CreateFileW(name.c_str(), FILE_APPEND_DATA | READ_CONTROL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    owned_handle handle(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
     BY_HANDLE_FILE_INFORMATION info;
     const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-    if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
-        (info.dwFileAttributes & refused) != 0) {
-        ::CloseHandle(handle);
+    if (!handle || ::GetFileType(opened) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(opened, &info) || (info.dwFileAttributes & refused) != 0 ||
+        info.nNumberOfLinks != 1)
         return false;
-    }
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
+    // Whoever made the file chose who may read it: only a file of this user keeps its lines.
+    const QByteArray owner = g_owner_lookup.load()(opened);
+    if (owner.isEmpty() || owner != process_user())
         return false;
-    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(opened), _O_APPEND | _O_BINARY);
+    if (fd < 0)
+        return false;
+    handle.release(); // the descriptor owns it now
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::_close(fd);
         return false;
@@ -58,6 +123,19 @@ void write_line(QFile& file, const char* line, std::size_t size)
     file.flush();
 }
 
+QString user_log_directory(bool make)
+{
+    wchar_t* found = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &found);
+    const std::unique_ptr<wchar_t, task_freer> held(found);
+    if (FAILED(result) || !found)
+        return QString();
+    const QString path = QString::fromWCharArray(found) + QStringLiteral("\\Tarnwell\\logs");
+    if (make)
+        QDir().mkpath(QDir::fromNativeSeparators(path));
+    return path;
+}
+
 QString executable_directory()
 {
     std::vector<wchar_t> buffer(32768);
@@ -68,6 +146,7 @@ QString executable_directory()
 
 void keep_library_loaded()
 {
+    // Pinned: the module stays until the process ends, with nothing to release.
     HMODULE module = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(&keep_library_loaded), &module);

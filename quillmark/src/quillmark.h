@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "day_file.h"
 #include "log_stamp.h"
 
 #include <atomic>
@@ -22,6 +23,11 @@ class quillmark : public QObject
 public:
     static constexpr int retention_interval_ms = 3600000;
     static constexpr int retention_days = 30;
+    // Unbuffered, with the line end written by hand instead of text mode: every line is one
+    // write to the end of the file, and a line the disk refuses is gone at once instead of
+    // piling up in a buffer that every later flush would try again.
+    static constexpr QIODevice::OpenMode open_mode =
+        QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
 
     // Creates the log directory, opens the day's file and, on the application's own thread,
     // starts the retention timer.
@@ -49,17 +55,16 @@ private:
 
     bool init_log();
     bool start_retention_timer();
-    // Called with m_lock held, or while the object is not yet shared.
-    void open_file_for(const QDate& day);
 
     // Only ever taken to write a line. Not one of Qt's: their wait records live in Qt's global
     // data, which is gone before the process has stopped writing.
     std::timed_mutex m_lock;
     std::atomic<bool> m_debug{false};
     QTimer m_timer;
-    QFile m_file;
+    QFile* m_file = nullptr;
     QDate m_file_date;
     QString m_log_dir;
-    // The date of now, under m_lock.
+    // The date of now and the file of that date, under m_lock.
     quillmark_detail::stamp_cache m_today;
+    quillmark_detail::day_file m_day{m_file_date, m_file, open_mode};
 };

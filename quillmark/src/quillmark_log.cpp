@@ -93,10 +93,10 @@ void write_counted_line(const char* level, const char* format, va_list args)
 
 void write_line(const char* level, const char* format, va_list args)
 {
-    quillmark_detail::g_writers.fetch_add(1);
-    if (!quillmark_detail::g_torn_down.load())
+    // Counted from the start: the formatting uses Qt's codecs too.
+    const quillmark_detail::writer_gate gate;
+    if (gate.open())
         write_counted_line(level, format, args);
-    quillmark_detail::g_writers.fetch_sub(1);
 }
 
 } // namespace

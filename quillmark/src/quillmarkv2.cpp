@@ -1,5 +1,6 @@
 #include <quillmark/quillmarkv2.h>
 
+#include "day_file.h"
 #include "log_line.h"
 #include "log_lock.h"
 #include "log_paths.h"
@@ -43,17 +44,21 @@ void set_up_what_the_handler_needs()
 // What the handler reuses from line to line; touched only with the logger's lock held.
 struct quillmarkv2::line_state
 {
+    explicit line_state(quillmarkv2& log)
+        : day(log.m_file_date, log.m_file_ptr, QIODevice::Append | QIODevice::Text)
+    {}
+    quillmark_detail::day_file day;
     quillmark_detail::stamp_cache stamp;
     // The locale's codec, looked up again with each new second rather than on every line.
     QTextCodec* codec = nullptr;
 };
 
-quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state) {}
+quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state(*this)) {}
 
 quillmarkv2::~quillmarkv2()
 {
     // The file object is owned here; leaving it would keep its descriptor open for good.
-    release_file_unlocked();
+    m_line_ptr->day.release();
     delete m_line_ptr;
 }
 
@@ -105,7 +110,7 @@ void quillmarkv2::set_file_object()
 {
     const write_lock held(m_lock);
     m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
-    open_file_unlocked(m_line_ptr->stamp.date());
+    m_line_ptr->day.open(m_line_ptr->stamp.date());
 }
 
 bool quillmarkv2::check_compare_date()
@@ -119,22 +124,20 @@ bool quillmarkv2::check_compare_date()
 void quillmarkv2::destroy()
 {
     const write_lock held(m_lock);
-    release_file_unlocked();
+    m_line_ptr->day.release();
 }
 
 void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& context,
                                   const QString& message)
 {
-    if (quillmark_detail::t_lock_held)
+    const quillmark_detail::writer_gate gate;
+    if (!gate.open())
         return;
-    quillmark_detail::g_writers.fetch_add(1);
-    if (!quillmark_detail::g_torn_down.load()) {
-        quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
-        const write_lock held(log->m_lock);
-        if (!quillmark_detail::g_torn_down.load(std::memory_order_relaxed))
-            log->write_message(type, context, message);
-    }
-    quillmark_detail::g_writers.fetch_sub(1);
+    quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
+    // Qt's lock, not a lighter one: a host may take get_lock() to write into the file itself.
+    const write_lock held(log->m_lock);
+    if (gate.open())
+        log->write_message(type, context, message);
 }
 
 void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
@@ -145,8 +148,7 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     quillmark_detail::stamp_cache& stamp = m_line_ptr->stamp;
     if (stamp.set_time(quillmark_detail::now_ms()) || !m_line_ptr->codec)
         m_line_ptr->codec = QTextCodec::codecForLocale();
-    if (m_file_date != stamp.date())
-        open_file_unlocked(stamp.date());
+    m_line_ptr->day.follow(stamp.date());
     if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
         return;
 
@@ -157,35 +159,9 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
                                      type, context, message, m_line_ptr->codec))
         return;
     if (spill.isEmpty())
-        quillmark_detail::write_line(*m_file_ptr, line.data(), line.size());
+        m_line_ptr->day.write(line.data(), line.size());
     else
-        quillmark_detail::write_line(*m_file_ptr, spill.constData(), std::size_t(spill.size()));
-}
-
-void quillmarkv2::open_file_unlocked(const QDate& day)
-{
-    if (!m_file_ptr)
-        m_file_ptr = new QFile;
-    const QString directory = quillmark_detail::log_directory();
-    QDir dir(directory);
-    if (!dir.exists())
-        dir.mkdir(directory);
-    m_file_ptr->close();
-    m_file_date = day;
-    m_file_ptr->setFileName(quillmark_detail::log_file_path(day));
-    if (!quillmark_detail::open_day_file(*m_file_ptr, QIODevice::Append | QIODevice::Text))
-        release_file_unlocked();
-}
-
-void quillmarkv2::release_file_unlocked()
-{
-    // Deleted at once rather than later: the object may belong to a thread without an event
-    // loop, and every user of the pointer holds the lock we hold.
-    if (!m_file_ptr)
-        return;
-    m_file_ptr->close();
-    delete m_file_ptr;
-    m_file_ptr = nullptr;
+        m_line_ptr->day.write(spill.constData(), std::size_t(spill.size()));
 }
 
 void quillmarkv2::release_at_unload()
@@ -198,5 +174,5 @@ void quillmarkv2::release_at_unload()
         return;
     }
     quillmark_detail::stop_at_exit(m_instance_ptr->m_lock,
-                                   [] { m_instance_ptr->release_file_unlocked(); });
+                                   [] { m_instance_ptr->m_line_ptr->day.release(); });
 }

@@ -1,5 +1,6 @@
 #include "log_files.h"
 #include "log_paths.h"
+#include "log_platform.h"
 #include "log_stamp.h"
 #include "quillmark.h"
 
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <atomic>
@@ -34,6 +36,7 @@ Q_DECLARE_METATYPE(log_call)
 using tnw_test::file_bytes;
 using tnw_test::file_lines;
 using tnw_test::line_end;
+using tnw_test::user_log_dir;
 
 namespace {
 
@@ -95,6 +98,24 @@ QString link_target()
     return QDir::tempPath() + QStringLiteral("/legacy_link_target");
 }
 
+// The day's file in the user's own log folder.
+QString user_day_file(const QDate& day)
+{
+    return user_log_dir() + QLatin1Char('/') + QFileInfo(day_file(day)).fileName();
+}
+
+#ifdef Q_OS_WIN
+// Owners as the test's owner lookup reports them: everyone's well-known SID, or none at all.
+QByteArray everyone_owns(void*)
+{
+    return QByteArray("\x01\x01\0\0\0\0\0\x01\0\0\0\0", 12);
+}
+QByteArray owner_unknown(void*)
+{
+    return QByteArray();
+}
+#endif
+
 QStringList g_messages;
 
 void collect_message(QtMsgType, const QMessageLogContext&, const QString& text)
@@ -109,6 +130,7 @@ class tst_legacy : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -137,12 +159,29 @@ private slots:
     // which Windows does not let the other tests remove with the log directory.
     void export_lines_data();
     void export_lines();
+
+private:
+    QTemporaryDir m_state;
 };
+
+void tst_legacy::initTestCase()
+{
+#ifndef Q_OS_WIN
+    // The user's own log folder inside the test's folder, not in the home of whoever runs it.
+    QVERIFY(m_state.isValid());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
+#endif
+}
 
 void tst_legacy::init()
 {
     QDir(log_dir()).removeRecursively();
     QFile::remove(log_dir());
+    // Only the test's own days: the user's folder may be shared with other tests.
+    QFile::remove(user_log_dir());
+    const QDir user_dir(user_log_dir());
+    for (const QString& name : user_dir.entryList({QStringLiteral("2025-*")}, QDir::AllEntries))
+        QFile::remove(user_dir.filePath(name)) || QDir(user_dir.filePath(name)).removeRecursively();
     quillmark_detail::set_clock(fake_clock);
     set_time(at(QStringLiteral("2025-06-14T12:00:00.000")));
 }
@@ -360,6 +399,10 @@ void tst_legacy::retention_data()
     QTest::newRow("an old file of another program is kept")
         << "2025-04-01_other.log"
         << "file" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("a log file of the user's own folder last written 31 days back is removed")
+        << log_name("2025-05-14") << "user's file" << at("2025-05-14T12:00:00.000") << false;
+    QTest::newRow("a log file of the user's own folder written today is kept")
+        << log_name("2025-06-14") << "user's file" << at("2025-06-14T00:10:00.000") << true;
     QTest::newRow("an old subdirectory named like a log file is kept")
         << log_name("2025-04-01") << "directory" << at("2025-04-01T12:00:00.000") << true;
 #ifndef Q_OS_WIN
@@ -382,7 +425,8 @@ void tst_legacy::retention()
     const QString own_file = day_file(QDate(2025, 6, 14));
     QVERIFY(QFile::exists(own_file));
 
-    const QString path = log_dir() + '/' + name;
+    const QString path = (kind == "user's file" ? user_log_dir() : log_dir()) + '/' + name;
+    QVERIFY(QDir().mkpath(user_log_dir()));
     if (kind == "directory") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == "link") {
@@ -461,50 +505,81 @@ void tst_legacy::retention_timer()
 
 void tst_legacy::failing_disk_data()
 {
+    // Where the program's day file cannot take this user's lines, they go to the same name in
+    // the user's own folder; when that cannot take them either, nowhere.
     QTest::addColumn<QString>("breakage");
+    QTest::addColumn<bool>("user_folder");
 #ifndef Q_OS_WIN
-    QTest::newRow("the day's file is a link to a full device") << "full device";
+    QTest::newRow("the day's file is a link to a full device") << "full device" << true;
 #endif
-    QTest::newRow("the log directory is a plain file") << "plain file";
-    QTest::newRow("the day's file is a directory") << "directory";
-#ifndef Q_OS_WIN
-    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo";
-    QTest::newRow("the day's file is a link to a file elsewhere") << "link";
+    QTest::newRow("the log directory is a plain file") << "plain file" << true;
+    QTest::newRow("the day's file is a directory") << "directory" << true;
+    QTest::newRow("the day's file belongs to another user") << "foreign owner" << true;
+#ifdef Q_OS_WIN
+    QTest::newRow("the day's file has an owner nobody can read") << "unknown owner" << true;
+#else
+    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo" << true;
+    QTest::newRow("the day's file is a link to a file elsewhere") << "link" << true;
+    QTest::newRow("the day's file is a second name of another file of the user")
+        << "hard link" << true;
 #endif
+    QTest::newRow("the day's file is a directory in the user's folder as well")
+        << "directory" << false;
 }
 
 void tst_legacy::failing_disk()
 {
     QFETCH(QString, breakage);
+    QFETCH(bool, user_folder);
 
     const QString today_file = day_file(QDate(2025, 6, 14));
-    if (breakage == "full device") {
+    if (breakage != "plain file")
         QVERIFY(QDir().mkpath(log_dir()));
+    if (!user_folder)
+        QVERIFY(QDir().mkpath(user_day_file(QDate(2025, 6, 14))));
+    if (breakage == "full device") {
         QVERIFY(QFile::link("/dev/full", today_file));
     } else if (breakage == "plain file") {
         QFile blocker(log_dir());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-#ifndef Q_OS_WIN
+    } else if (breakage == "foreign owner" || breakage == "unknown owner") {
+        QVERIFY(QFile(today_file).open(QIODevice::WriteOnly));
+#ifdef Q_OS_WIN
+        // Wine keeps no owners: the lookup reports them instead.
+        quillmark_detail::set_owner_lookup(breakage == "foreign owner" ? everyone_owns
+                                                                       : owner_unknown);
+#else
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file away");
+        QCOMPARE(::chown(QFile::encodeName(today_file).constData(), 65534, 65534), 0);
     } else if (breakage == "fifo") {
-        QVERIFY(QDir().mkpath(log_dir()));
         QCOMPARE(mkfifo(QFile::encodeName(today_file).constData(), 0622), 0);
+    } else if (breakage == "hard link") {
+        QFile target(link_target());
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write("# the user's own settings\n");
+        target.close();
+        QCOMPARE(::link(QFile::encodeName(link_target()).constData(),
+                        QFile::encodeName(today_file).constData()),
+                 0);
 #endif
     } else if (breakage == "link") {
-        QVERIFY(QDir().mkpath(log_dir()));
         QVERIFY(QFile(link_target()).open(QIODevice::WriteOnly));
         QVERIFY(QFile::link(link_target(), today_file));
     } else {
         QVERIFY(QDir().mkpath(today_file));
     }
+    const QByteArray target_bytes = file_bytes(link_target());
+    const qint64 size_before = QFileInfo(today_file).size();
 
     g_messages.clear();
     const QtMessageHandler previous = qInstallMessageHandler(collect_message);
     {
         quillmark log;
-        log.write_log(QStringLiteral("first lost line"));
+        log.write_log(QStringLiteral("first line"));
         const int messages_after_first_line = g_messages.size();
         for (int i = 0; i < 2000; ++i)
-            log.write_log(QStringLiteral("lost line %1").arg(i));
+            log.write_log(QStringLiteral("line %1").arg(i));
         QCOMPARE(g_messages.size(), messages_after_first_line);
 
         if (breakage == "plain file")
@@ -513,12 +588,22 @@ void tst_legacy::failing_disk()
         log.write_log(QStringLiteral("good line"));
     }
     qInstallMessageHandler(previous);
+#ifdef Q_OS_WIN
+    quillmark_detail::set_owner_lookup(nullptr);
+#endif
 
-    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line") + line_end);
-    if (breakage == "link") {
-        QCOMPARE(file_bytes(link_target()), QByteArray());
-        QVERIFY(QFile::remove(link_target()));
+    // The same lines in the user's folder, nothing in the program's; back there the next day.
+    const QStringList user_lines = file_lines(user_day_file(QDate(2025, 6, 14)));
+    QCOMPARE(user_lines.size(), user_folder ? 2001 : 0);
+    if (user_folder) {
+        QCOMPARE(user_lines.first(), QStringLiteral("first line"));
+        QCOMPARE(user_lines.last(), QStringLiteral("line 1999"));
     }
+    QCOMPARE(QFileInfo(today_file).size(), size_before);
+    QCOMPARE(file_bytes(link_target()), target_bytes);
+    QFile::remove(link_target());
+    QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line") + line_end);
+    QVERIFY(!QFile::exists(user_day_file(QDate(2025, 6, 15))));
 }
 
 #ifndef Q_OS_WIN

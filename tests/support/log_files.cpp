@@ -1,6 +1,7 @@
 #include "log_files.h"
 
 #include <QFile>
+#include <QStandardPaths>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -24,6 +25,20 @@ QStringList file_lines(const QString& path)
     if (text.endsWith(end))
         text.chop(end.size());
     return text.isEmpty() ? QStringList() : text.split(end);
+}
+
+QString user_log_dir()
+{
+#ifdef Q_OS_WIN
+    // The user's local application data folder.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base + QStringLiteral("/Tarnwell/logs");
+#else
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!base.startsWith(QLatin1Char('/')))
+        base = qEnvironmentVariable("HOME") + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/tarnwell/logs");
+#endif
 }
 
 quint64 system_thread_id()

@@ -22,6 +22,11 @@ QByteArray file_bytes(const QString& path);
 // cannot be read or is empty.
 QStringList file_lines(const QString& path);
 
+// The user's own log folder, for the lines the program's log folder cannot take:
+// "%LOCALAPPDATA%/Tarnwell/logs", "$XDG_STATE_HOME/tarnwell/logs" (by default
+// "~/.local/state/tarnwell/logs"), found here without the library's help.
+QString user_log_dir();
+
 // The calling thread's number as the log lines show it, read straight from the system.
 quint64 system_thread_id();
 

@@ -55,14 +55,12 @@ private:
 
     // Callers hold m_lock for writing.
     void write_message(QtMsgType type, const QMessageLogContext& context, const QString& message);
-    void open_file_unlocked(const QDate& day);
-    void release_file_unlocked();
 
     bool m_debug = false;
     QReadWriteLock m_lock{QReadWriteLock::NonRecursive};
     QDate m_file_date;
     QFile* m_file_ptr = nullptr;
-    // Time stamp cache and line buffer, guarded by m_lock.
+    // The day file over the two fields above, time stamp cache and codec, guarded by m_lock.
     line_state* m_line_ptr = nullptr;
 
     static quillmarkv2* m_instance_ptr;
