@@ -105,14 +105,14 @@ QString user_day_file(const QDate& day)
 }
 
 #ifdef Q_OS_WIN
-// Owners as the test's owner lookup reports them: everyone's well-known SID, or none at all.
-QByteArray everyone_owns(void*)
+// The owner of the next file opened, as the test's owner lookup reports it: everyone's
+// well-known SID, or none at all; then the system's again.
+QByteArray g_next_owner;
+
+QByteArray reported_owner(void*)
 {
-    return QByteArray("\x01\x01\0\0\0\0\0\x01\0\0\0\0", 12);
-}
-QByteArray owner_unknown(void*)
-{
-    return QByteArray();
+    quillmark_detail::set_owner_lookup(nullptr);
+    return g_next_owner;
 }
 #endif
 
@@ -546,8 +546,10 @@ void tst_legacy::failing_disk()
         QVERIFY(QFile(today_file).open(QIODevice::WriteOnly));
 #ifdef Q_OS_WIN
         // Wine keeps no owners: the lookup reports them instead.
-        quillmark_detail::set_owner_lookup(breakage == "foreign owner" ? everyone_owns
-                                                                       : owner_unknown);
+        g_next_owner = breakage == "foreign owner"
+                           ? QByteArray("\x01\x01\0\0\0\0\0\x01\0\0\0\0", 12)
+                           : QByteArray();
+        quillmark_detail::set_owner_lookup(reported_owner);
 #else
         if (::geteuid() != 0)
             QSKIP("only root can give a file away");

@@ -5,6 +5,7 @@
 #include "log_test_support.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -75,12 +76,16 @@ private slots:
     void thread_value_in_a_forked_child();
 
 private:
+    QTemporaryDir m_state;
     QtMessageHandler m_handler = nullptr;
     quillmarkv2* log() { return quillmarkv2::get_instance(); }
 };
 
 void tst_quillmarkv2::initTestCase()
 {
+    // The user's own log folder inside the test's folder, not in the home of whoever runs it.
+    QVERIFY(m_state.isValid());
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
     quillmark_detail::set_clock(&fixed_clock);
     set_now(QStringLiteral("2031-05-06 07:08:09.045"));
     remove_log_dir();
@@ -96,6 +101,7 @@ void tst_quillmarkv2::init()
     set_now(QStringLiteral("2031-05-06 07:08:09.045"));
     log()->destroy();
     remove_log_dir();
+    QDir(tnw_test::user_log_dir()).removeRecursively();
     qInstallMessageHandler(m_handler);
 }
 
@@ -262,27 +268,40 @@ void tst_quillmarkv2::second_start_the_same_day_appends()
 
 void tst_quillmarkv2::no_file_data()
 {
+    // Where the program's day file cannot take this user's lines, they go to the same name in
+    // the user's own folder; rows whose day name is a directory there as well keep none.
     QTest::addColumn<QString>("obstacle");
     QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("user_folder");
 
-    QTest::newRow("logs is a plain file") << "plain file" << false;
-    QTest::newRow("the day's file is a directory") << "directory" << false;
-    QTest::newRow("logs may not be written to") << "read-only" << false;
-    QTest::newRow("the day's file is a link, even to a full disk") << "full disk" << false;
-    QTest::newRow("the day's file is a link to a file elsewhere") << "link" << false;
-    QTest::newRow("the day's file is a link to a file not there yet") << "dangling link" << false;
-    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo" << false;
-    QTest::newRow("the day's file belongs to another user") << "foreign owner" << false;
+    QTest::newRow("logs is a plain file") << "plain file" << false << false;
+    QTest::newRow("the day's file is a directory") << "directory" << false << false;
+    QTest::newRow("logs may not be written to") << "read-only" << false << false;
+    QTest::newRow("the day's file is a link, even to a full disk") << "full disk" << false << false;
+    QTest::newRow("the day's file is a link to a file elsewhere") << "link" << false << false;
+    QTest::newRow("the day's file is a link to a file not there yet")
+        << "dangling link" << false << false;
+    QTest::newRow("the day's file is a FIFO nobody reads") << "fifo" << false << false;
+    QTest::newRow("the day's file belongs to another user") << "foreign owner" << false << false;
     QTest::newRow("logs may be a link to a folder; the file is made private")
-        << "linked folder" << true;
+        << "linked folder" << true << false;
+    QTest::newRow("the day's name taken by a directory: the user's folder")
+        << "directory" << false << true;
+    QTest::newRow("another user's day file: the user's folder") << "foreign owner" << false << true;
+    QTest::newRow("the day's file a second name of another file of the user: the user's folder")
+        << "hard link" << false << true;
 }
 
 void tst_quillmarkv2::no_file()
 {
     QFETCH(QString, obstacle);
     QFETCH(bool, opens);
+    QFETCH(bool, user_folder);
 
     const QString path = day_file(QStringLiteral("2031-05-06"));
+    const QString user_path = tnw_test::user_log_dir() + QStringLiteral("/2031-05-06_tarnwell.log");
+    if (!user_folder)
+        QVERIFY(QDir().mkpath(user_path));
     if (obstacle == QLatin1String("plain file")) {
         QFile plain(log_dir());
         QVERIFY(plain.open(QIODevice::WriteOnly));
@@ -296,7 +315,7 @@ void tst_quillmarkv2::no_file()
     } else if (obstacle == QLatin1String("full disk")) {
         QVERIFY(QDir().mkpath(log_dir()));
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
-    } else if (obstacle.endsWith(QLatin1String("link"))) {
+    } else if (obstacle == QLatin1String("link") || obstacle == QLatin1String("dangling link")) {
         QVERIFY(QDir().mkpath(log_dir()));
         QFile::remove(elsewhere());
         if (obstacle == QLatin1String("link"))
@@ -305,6 +324,15 @@ void tst_quillmarkv2::no_file()
     } else if (obstacle == QLatin1String("fifo")) {
         QVERIFY(QDir().mkpath(log_dir()));
         QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0622), 0);
+    } else if (obstacle == QLatin1String("hard link")) {
+        QVERIFY(QDir().mkpath(log_dir()));
+        QFile target(elsewhere());
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        QCOMPARE(target.write("settings\n"), qint64(9));
+        target.close();
+        QCOMPARE(
+            ::link(QFile::encodeName(elsewhere()).constData(), QFile::encodeName(path).constData()),
+            0);
     } else if (obstacle == QLatin1String("foreign owner")) {
         if (::geteuid() != 0)
             QSKIP("only root can give a file away");
@@ -316,14 +344,27 @@ void tst_quillmarkv2::no_file()
         QVERIFY(QFile::link(log_dir() + QStringLiteral("_elsewhere"), log_dir()));
     }
 
+    const qint64 size_before = QFileInfo(path).size();
+
     log()->initialize(true);
-    QCOMPARE(log()->get_file_object() != nullptr, opens);
-    qInfo("dropped info");
-    qWarning("dropped warning");
-    qDebug("dropped debug");
+    QCOMPARE(log()->get_file_object() != nullptr, opens || user_folder);
+    qInfo("info");
+    qWarning("warning");
+    qDebug("debug");
     QVERIFY(log()->check_compare_date());
+    QCOMPARE(file_bytes(user_path).count('\n'), user_folder ? 3 : 0);
+    if (user_folder) {
+        QVERIFY(file_bytes(user_path).startsWith(
+            info_line(QStringLiteral("2031-05-06 07:08:09.045"), "info")));
+        QCOMPARE(QFileInfo(path).size(), size_before);
+        struct stat info;
+        QCOMPARE(::stat(QFile::encodeName(user_path).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    }
     if (obstacle == QLatin1String("link"))
         QCOMPARE(file_bytes(elsewhere()), QByteArray());
+    if (obstacle == QLatin1String("hard link"))
+        QCOMPARE(file_bytes(elsewhere()), QByteArray("settings\n"));
     if (obstacle == QLatin1String("dangling link"))
         QVERIFY(!QFile::exists(elsewhere()));
     QFile::remove(elsewhere());
@@ -334,7 +375,8 @@ void tst_quillmarkv2::no_file()
         QDir(log_dir() + QStringLiteral("_elsewhere")).removeRecursively();
     }
 
-    // The obstacle goes; the same day still writes nothing, the next day's first line does.
+    // The obstacle goes; the same day still writes nothing there, the next day's first line
+    // does.
     remove_log_dir();
     set_now(QStringLiteral("2031-05-06 23:59:59.999"));
     qInfo("still the same day");
@@ -344,6 +386,7 @@ void tst_quillmarkv2::no_file()
     QVERIFY(log()->get_file_object() != nullptr);
     QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-07"))),
              info_line(QStringLiteral("2031-05-07 00:00:00.001"), "next day"));
+    QVERIFY(!QFile::exists(tnw_test::user_log_dir() + QStringLiteral("/2031-05-07_tarnwell.log")));
 }
 
 void tst_quillmarkv2::locale_codec_other_than_utf8()
