@@ -21,9 +21,8 @@
 
 namespace quillmark_detail {
 
-// Set while this thread holds a logger's lock. A message emitted meanwhile on the same thread
-// (the file layer warns, or a host's handler logs through the exports) must be dropped: waiting
-// for the non-recursive lock this thread holds would hang it for good.
+// Set while this thread holds a logger's lock: a message it emits meanwhile (the file layer
+// warns, a host's handler logs through the exports) is dropped, or it would wait for itself.
 inline thread_local bool t_lock_held = false;
 
 // Set when the process ends: from then on both loggers write nothing. Their objects stay, since
@@ -40,17 +39,15 @@ constexpr int exit_patience_ms = 500;
 // the count (one total order for both), so either the clean-up waits for it or it sees the flag.
 inline std::atomic<int> g_writers{0};
 
-// A writer on its way to the file, counted for as long as it lives. open() says whether it may
-// write: not once the process ends, nor while this thread holds a logger's lock already. Asked
-// again once the lock is held, since the clean-up may have come in between.
+// A writer on its way to the file, counted while it lives. open(): it may write, not once the
+// process ends nor on a thread inside a logger's lock; asked again with the lock held.
 class writer_gate
 {
 public:
     writer_gate() { g_writers.fetch_add(1); }
     ~writer_gate() { g_writers.fetch_sub(1); }
-    bool open() const { return !m_nested && !g_torn_down.load(); }
     writer_gate(const writer_gate&) = delete;
-    writer_gate& operator=(const writer_gate&) = delete;
+    bool open() const { return !m_nested && !g_torn_down.load(); }
 
 private:
     const bool m_nested = t_lock_held;
@@ -110,7 +107,6 @@ public:
         return m_held;
     }
     held_lock(const held_lock&) = delete;
-    held_lock& operator=(const held_lock&) = delete;
 
 private:
     Lock& m_lock;

@@ -4,7 +4,7 @@
 
 namespace quillmark_detail {
 
-// "<program dir>/logs" ("\logs" on Windows), shared by both logger generations. A host without
+// "<program dir>/logs" ("\logs" on Windows), shared by both loggers. A host without
 // an application object (a C program) has no application directory to ask, so the folder of
 // the executable is used: the same place.
 QString log_directory();

@@ -24,20 +24,14 @@ const std::size_t line_end_size = 2;
 
 namespace {
 
-struct handle_closer
+// Owners of what the system hands out, released on every path.
+template <typename T, auto release> struct releaser
 {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+    void operator()(T* p) const { release(p); }
 };
-using owned_handle = std::unique_ptr<void, handle_closer>;
-
-struct local_freer
-{
-    void operator()(void* memory) const { ::LocalFree(memory); }
-};
-struct task_freer
-{
-    void operator()(wchar_t* memory) const { ::CoTaskMemFree(memory); }
-};
+using owned_handle = std::unique_ptr<void, releaser<void, ::CloseHandle>>;
+using local_memory = std::unique_ptr<void, releaser<void, ::LocalFree>>;
+using task_memory = std::unique_ptr<wchar_t, releaser<void, ::CoTaskMemFree>>;
 
 QByteArray sid_bytes(PSID sid)
 {
@@ -48,36 +42,30 @@ QByteArray system_owner(void* handle)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return QByteArray();
-    const std::unique_ptr<void, local_freer> held(descriptor);
-    return sid_bytes(owner);
+    const DWORD result = ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                           &owner, nullptr, nullptr, nullptr, &descriptor);
+    const local_memory held(descriptor);
+    return result == ERROR_SUCCESS ? sid_bytes(owner) : QByteArray();
 }
 
 // The user the process runs as, not whom a thread may be standing in for.
 QByteArray process_user()
 {
     HANDLE token = nullptr;
+    DWORD size = 0;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
         return QByteArray();
     const owned_handle held(token);
-    DWORD size = 0;
     ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     std::vector<char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
-        return QByteArray();
-    return sid_bytes(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid);
+    const bool read = size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    return read ? sid_bytes(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid)
+                : QByteArray();
 }
 
 std::atomic<owner_lookup> g_owner_lookup{&system_owner};
 
 } // namespace
-
-void set_owner_lookup(owner_lookup fn)
-{
-    g_owner_lookup.store(fn ? fn : &system_owner);
-}
 
 qint32 current_thread_id()
 {
@@ -127,7 +115,7 @@ QString user_log_directory(bool make)
 {
     wchar_t* found = nullptr;
     const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &found);
-    const std::unique_ptr<wchar_t, task_freer> held(found);
+    const task_memory held(found);
     if (FAILED(result) || !found)
         return QString();
     const QString path = QString::fromWCharArray(found) + QStringLiteral("\\Tarnwell\\logs");

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <mutex>
 
-// The first-generation logger behind the printf-style exports: owns the day's log file, writes
+// The logger behind the printf-style exports of quillmark_log.h: owns the day's log file, writes
 // finished lines into it, follows the date, and once an hour removes daily files that have not
 // been written to for more than the retention window. Internal to the library.
 class quillmark : public QObject
@@ -51,7 +51,7 @@ private slots:
     void st_delete_file();
 
 private:
-    friend class tst_legacy;
+    friend class tst_quillmark_log;
 
     bool init_log();
     bool start_retention_timer();

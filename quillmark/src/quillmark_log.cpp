@@ -1,11 +1,11 @@
 #include <quillmark/quillmark_log.h>
 
-#include "legacy_message.h"
 #include "log_line.h"
 #include "log_lock.h"
 #include "log_platform.h"
 #include "log_stamp.h"
 #include "quillmark.h"
+#include "quillmark_log_message.h"
 
 #include <QString>
 #include <QTextCodec>
@@ -88,7 +88,7 @@ void write_counted_line(const char* level, const char* format, va_list args)
         return;
     }
     log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
-                            quillmark_detail::legacy_message(format, args));
+                            quillmark_detail::log_message(format, args));
 }
 
 void write_line(const char* level, const char* format, va_list args)

@@ -9,7 +9,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QTextCodec>
 
 #include <cstdlib>
@@ -158,10 +157,9 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
     if (!quillmark_detail::make_line(line, spill, stamp, quillmark_detail::current_thread_id(),
                                      type, context, message, m_line_ptr->codec))
         return;
-    if (spill.isEmpty())
-        m_line_ptr->day.write(line.data(), line.size());
-    else
-        m_line_ptr->day.write(spill.constData(), std::size_t(spill.size()));
+    const bool fits = spill.isEmpty();
+    m_line_ptr->day.write(fits ? line.data() : spill.constData(),
+                          fits ? line.size() : std::size_t(spill.size()));
 }
 
 void quillmarkv2::release_at_unload()

@@ -20,7 +20,7 @@ const QString handler_mark = QStringLiteral("handler: ");
 
 // Runs the host programs, which see only the library's public headers, and reads what they
 // left in the log directory beside them.
-class tst_legacy_hosts : public QObject
+class tst_quillmark_log_hosts : public QObject
 {
     Q_OBJECT
 
@@ -29,7 +29,7 @@ private slots:
     void host_lines();
 };
 
-void tst_legacy_hosts::host_lines_data()
+void tst_quillmark_log_hosts::host_lines_data()
 {
     QTest::addColumn<QString>("host");
     // Empty: run the host where it was built; otherwise from a copy in a folder of this name.
@@ -39,8 +39,8 @@ void tst_legacy_hosts::host_lines_data()
     // of the Qt message handler.
     QTest::addColumn<QStringList>("expected");
 
-    const QString c_host = QStringLiteral(LEGACY_C_HOST);
-    const QString cpp_host = QStringLiteral(LEGACY_CPP_HOST);
+    const QString c_host = QStringLiteral(QUILLMARK_LOG_C_HOST);
+    const QString cpp_host = QStringLiteral(QUILLMARK_LOG_CPP_HOST);
     QTest::newRow("C: debug before any switch writes nothing but makes the day's file")
         << c_host << QString() << "debug-before-any-switch" << QStringList();
     QTest::newRow("C: info, err and suc write while debug stays off")
@@ -56,7 +56,7 @@ void tst_legacy_hosts::host_lines_data()
         << c_host << QStringLiteral("호스트 폴더 é") << "levels"
         << QStringList{"[INFO] info 1", "[ERR] err two", "[SUC] suc 3.5"};
     QTest::newRow("C++: lines of both loggers land in one file, in order")
-        << cpp_host << QString() << "both-generations"
+        << cpp_host << QString() << "both-loggers"
         << QStringList{"handler: handler line", "[INFO] export line 1", "handler: handler again",
                        "[SUC] export again done"};
     QTest::newRow("C++: the logger outlives the application object and exits cleanly")
@@ -64,7 +64,7 @@ void tst_legacy_hosts::host_lines_data()
         << QStringList{"[INFO] with application", "[INFO] without application"};
 }
 
-void tst_legacy_hosts::host_lines()
+void tst_quillmark_log_hosts::host_lines()
 {
     QFETCH(QString, host);
     QFETCH(QString, folder);
@@ -129,5 +129,5 @@ void tst_legacy_hosts::host_lines()
     }
 }
 
-QTEST_GUILESS_MAIN(tst_legacy_hosts)
-#include "tst_legacy_hosts.moc"
+QTEST_GUILESS_MAIN(tst_quillmark_log_hosts)
+#include "tst_quillmark_log_hosts.moc"

@@ -3,7 +3,7 @@
 // message that is all ASCII and fits. Formats here hold "%s" and "%%" only, so that any input
 // can be passed as arguments without reading them as the wrong type.
 #include "fuzz_require.h"
-#include "legacy_message.h"
+#include "quillmark_log_message.h"
 
 #include <QByteArray>
 #include <QList>
@@ -57,7 +57,7 @@ outcome expand(passthrough rule, const char* format, ...)
     outcome result;
     result.fast = quillmark_detail::append_simple_message(out, format, args, rule);
     result.fast_bytes = QByteArray(out.data(), static_cast<int>(out.size()));
-    result.general_bytes = quillmark_detail::legacy_message(format, args).toLocal8Bit();
+    result.general_bytes = quillmark_detail::log_message(format, args).toLocal8Bit();
     va_end(args);
     return result;
 }

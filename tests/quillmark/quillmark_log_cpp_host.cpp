@@ -15,7 +15,7 @@
 
 namespace {
 
-int both_generations(int argc, char** argv)
+int both_loggers(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     quillmarkv2::get_instance()->initialize(false);
@@ -49,8 +49,8 @@ int main(int argc, char** argv)
 #endif
     if (argc < 2)
         return 2;
-    if (std::strcmp(argv[1], "both-generations") == 0)
-        return both_generations(argc, argv);
+    if (std::strcmp(argv[1], "both-loggers") == 0)
+        return both_loggers(argc, argv);
     if (std::strcmp(argv[1], "outlives-application") == 0)
         return outlives_application(argc, argv);
     return 2;

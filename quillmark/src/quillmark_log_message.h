@@ -22,7 +22,7 @@ enum class passthrough
 passthrough passthrough_for(QTextCodec* codec);
 
 // Appends the expansion of format with args (read through a copy) in the local encoding's bytes,
-// byte for byte what legacy_message() gives, when the format holds only "%%", "%s", "%d", "%i"
+// byte for byte what log_message() gives, when the format holds only "%%", "%s", "%d", "%i"
 // (with "l" or "ll"), "%u", "%x", "%X" (with "l", "ll" or "z"), no text is null, all text passes
 // under rule and everything fits; line feeds become line ends. False otherwise, out partly filled.
 bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule);
@@ -31,6 +31,6 @@ bool append_simple_message(fixed_buffer& out, const char* format, va_list args, 
 // encoding, the expansion reads it, and "%s" arguments, as UTF-8. A format with a "%n"
 // conversion (whatever its modifiers) is not expanded but taken as it stands: a log call never
 // writes through its arguments.
-QString legacy_message(const char* format, va_list args);
+QString log_message(const char* format, va_list args);
 
 } // namespace quillmark_detail

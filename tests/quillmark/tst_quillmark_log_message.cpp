@@ -1,4 +1,4 @@
-#include "legacy_message.h"
+#include "quillmark_log_message.h"
 
 #include <QTextCodec>
 #include <QtTest>
@@ -41,7 +41,7 @@ expansion expand_in(passthrough rule, std::size_t room, const char* format, ...)
     va_start(args, format);
     result.fast = quillmark_detail::append_simple_message(out, format, args, rule);
     result.fast_bytes = QByteArray(out.data(), int(out.size()));
-    result.general_bytes = general_bytes(quillmark_detail::legacy_message(format, args));
+    result.general_bytes = general_bytes(quillmark_detail::log_message(format, args));
     va_end(args);
     return result;
 }
@@ -65,7 +65,7 @@ Q_DECLARE_METATYPE(passthrough)
         return expand_in(__VA_ARGS__);                                                             \
     }
 
-class tst_legacy_message : public QObject
+class tst_quillmark_log_message : public QObject
 {
     Q_OBJECT
 
@@ -78,7 +78,7 @@ private slots:
     void passthrough_of_codecs();
 };
 
-void tst_legacy_message::same_bytes_as_the_general_expansion_data()
+void tst_quillmark_log_message::same_bytes_as_the_general_expansion_data()
 {
     QTest::addColumn<expansion_call>("call");
     const passthrough utf8 = passthrough::utf8;
@@ -113,7 +113,7 @@ void tst_legacy_message::same_bytes_as_the_general_expansion_data()
         << expansion_call(EXPAND(utf8, 6, "%s=%d", "abc", 42));
 }
 
-void tst_legacy_message::same_bytes_as_the_general_expansion()
+void tst_quillmark_log_message::same_bytes_as_the_general_expansion()
 {
     QFETCH(expansion_call, call);
     const expansion result = call();
@@ -124,7 +124,7 @@ void tst_legacy_message::same_bytes_as_the_general_expansion()
     QCOMPARE(result.fast_bytes, result.general_bytes);
 }
 
-void tst_legacy_message::declined_data()
+void tst_quillmark_log_message::declined_data()
 {
     QTest::addColumn<expansion_call>("call");
     const passthrough utf8 = passthrough::utf8;
@@ -163,13 +163,13 @@ void tst_legacy_message::declined_data()
         << expansion_call(EXPAND(utf8, 5, "%s=%d", "abc", 42));
 }
 
-void tst_legacy_message::declined()
+void tst_quillmark_log_message::declined()
 {
     QFETCH(expansion_call, call);
     QVERIFY(!call().fast);
 }
 
-void tst_legacy_message::passthrough_of_codecs_data()
+void tst_quillmark_log_message::passthrough_of_codecs_data()
 {
     QTest::addColumn<QByteArray>("codec");
     QTest::addColumn<passthrough>("expected");
@@ -181,7 +181,7 @@ void tst_legacy_message::passthrough_of_codecs_data()
     QTest::newRow("none at all") << QByteArray() << passthrough::none;
 }
 
-void tst_legacy_message::passthrough_of_codecs()
+void tst_quillmark_log_message::passthrough_of_codecs()
 {
     QFETCH(QByteArray, codec);
     QFETCH(passthrough, expected);
@@ -191,5 +191,5 @@ void tst_legacy_message::passthrough_of_codecs()
     QCOMPARE(quillmark_detail::passthrough_for(found), expected);
 }
 
-QTEST_APPLESS_MAIN(tst_legacy_message)
-#include "tst_legacy_message.moc"
+QTEST_APPLESS_MAIN(tst_quillmark_log_message)
+#include "tst_quillmark_log_message.moc"

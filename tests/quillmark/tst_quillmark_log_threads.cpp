@@ -30,7 +30,7 @@ QStringList tagged_lines(const QString& tag)
 } // namespace
 
 // Several threads call INFO at once; the first row also races for the logger's creation.
-class tst_legacy_threads : public QObject
+class tst_quillmark_log_threads : public QObject
 {
     Q_OBJECT
 
@@ -40,13 +40,13 @@ private slots:
     void concurrent_lines();
 };
 
-void tst_legacy_threads::initTestCase()
+void tst_quillmark_log_threads::initTestCase()
 {
     // Lines of an earlier run would count twice; the logger does not exist yet.
     QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/logs")).removeRecursively();
 }
 
-void tst_legacy_threads::concurrent_lines_data()
+void tst_quillmark_log_threads::concurrent_lines_data()
 {
     QTest::addColumn<int>("threads");
     QTest::addColumn<int>("lines_per_thread");
@@ -58,7 +58,7 @@ void tst_legacy_threads::concurrent_lines_data()
     QTest::newRow("sixteen threads write a few lines each") << 16 << 40 << QStringLiteral("abc");
 }
 
-void tst_legacy_threads::concurrent_lines()
+void tst_quillmark_log_threads::concurrent_lines()
 {
     QFETCH(int, threads);
     QFETCH(int, lines_per_thread);
@@ -105,5 +105,5 @@ void tst_legacy_threads::concurrent_lines()
             std::all_of(worker_lines.begin(), worker_lines.end(), [](int n) { return n == 1; }));
 }
 
-QTEST_GUILESS_MAIN(tst_legacy_threads)
-#include "tst_legacy_threads.moc"
+QTEST_GUILESS_MAIN(tst_quillmark_log_threads)
+#include "tst_quillmark_log_threads.moc"

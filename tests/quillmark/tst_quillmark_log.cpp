@@ -95,7 +95,7 @@ bool set_mtime(const QString& path, const QDateTime& when)
 
 QString link_target()
 {
-    return QDir::tempPath() + QStringLiteral("/legacy_link_target");
+    return QDir::tempPath() + QStringLiteral("/quillmark_log_link_target");
 }
 
 // The day's file in the user's own log folder.
@@ -125,7 +125,7 @@ void collect_message(QtMsgType, const QMessageLogContext&, const QString& text)
 
 } // namespace
 
-class tst_legacy : public QObject
+class tst_quillmark_log : public QObject
 {
     Q_OBJECT
 
@@ -164,7 +164,7 @@ private:
     QTemporaryDir m_state;
 };
 
-void tst_legacy::initTestCase()
+void tst_quillmark_log::initTestCase()
 {
 #ifndef Q_OS_WIN
     // The user's own log folder inside the test's folder, not in the home of whoever runs it.
@@ -173,7 +173,7 @@ void tst_legacy::initTestCase()
 #endif
 }
 
-void tst_legacy::init()
+void tst_quillmark_log::init()
 {
     QDir(log_dir()).removeRecursively();
     QFile::remove(log_dir());
@@ -186,12 +186,12 @@ void tst_legacy::init()
     set_time(at(QStringLiteral("2025-06-14T12:00:00.000")));
 }
 
-void tst_legacy::cleanup()
+void tst_quillmark_log::cleanup()
 {
     quillmark_detail::set_clock(nullptr);
 }
 
-void tst_legacy::timestamps_data()
+void tst_quillmark_log::timestamps_data()
 {
     QTest::addColumn<QList<qint64>>("moments");
     const qint64 noon = at(QStringLiteral("2025-06-14T12:00:00.000")).toMSecsSinceEpoch();
@@ -203,7 +203,7 @@ void tst_legacy::timestamps_data()
     QTest::newRow("before 1970") << QList<qint64>{-1, -1000, -1001, 0};
 }
 
-void tst_legacy::timestamps()
+void tst_quillmark_log::timestamps()
 {
     QFETCH(QList<qint64>, moments);
     quillmark_detail::stamp_cache stamp;
@@ -217,7 +217,7 @@ void tst_legacy::timestamps()
     }
 }
 
-void tst_legacy::export_lines_data()
+void tst_quillmark_log::export_lines_data()
 {
     QTest::addColumn<QDate>("day");
     QTest::addColumn<log_call>("call");
@@ -291,7 +291,7 @@ void tst_legacy::export_lines_data()
         {"[INFO] one", "[ERR] two", "[SUC] three"});
 }
 
-void tst_legacy::export_lines()
+void tst_quillmark_log::export_lines()
 {
     QFETCH(QDate, day);
     QFETCH(log_call, call);
@@ -316,7 +316,7 @@ void tst_legacy::export_lines()
     QCOMPARE(file_lines(day_file(day)), expected);
 }
 
-void tst_legacy::day_switch_data()
+void tst_quillmark_log::day_switch_data()
 {
     // Each write is "<local time> <line>"; each expected entry "<file date> <line>".
     QTest::addColumn<QStringList>("writes");
@@ -341,7 +341,7 @@ void tst_legacy::day_switch_data()
         << QStringList{"2025-12-31 a", "2026-01-01 b"};
 }
 
-void tst_legacy::day_switch()
+void tst_quillmark_log::day_switch()
 {
     QFETCH(QStringList, writes);
     QFETCH(QStringList, expected);
@@ -364,7 +364,7 @@ void tst_legacy::day_switch()
         QCOMPARE(file_lines(log_dir() + '/' + name), expected_files.value(name));
 }
 
-void tst_legacy::retention_data()
+void tst_quillmark_log::retention_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
@@ -412,7 +412,7 @@ void tst_legacy::retention_data()
 #endif
 }
 
-void tst_legacy::retention()
+void tst_quillmark_log::retention()
 {
     QFETCH(QString, name);
     QFETCH(QString, kind);
@@ -430,7 +430,7 @@ void tst_legacy::retention()
     if (kind == "directory") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == "link") {
-        const QString target = QDir::tempPath() + "/legacy_retention_target";
+        const QString target = QDir::tempPath() + "/quillmark_log_retention_target";
         QFile target_file(target);
         QVERIFY(target_file.open(QIODevice::WriteOnly));
         target_file.close();
@@ -453,7 +453,7 @@ void tst_legacy::retention()
 }
 
 #ifndef Q_OS_WIN
-void tst_legacy::retention_recreates_a_missing_directory()
+void tst_quillmark_log::retention_recreates_a_missing_directory()
 {
     quillmark log;
     QVERIFY(QDir(log_dir()).removeRecursively());
@@ -465,7 +465,7 @@ void tst_legacy::retention_recreates_a_missing_directory()
 }
 #endif
 
-void tst_legacy::retention_timer_data()
+void tst_quillmark_log::retention_timer_data()
 {
     QTest::addColumn<bool>("on_application_thread");
     QTest::newRow("a logger made on the application's thread runs the hourly pass") << true;
@@ -473,7 +473,7 @@ void tst_legacy::retention_timer_data()
         << false;
 }
 
-void tst_legacy::retention_timer()
+void tst_quillmark_log::retention_timer()
 {
     QFETCH(bool, on_application_thread);
 
@@ -503,7 +503,7 @@ void tst_legacy::retention_timer()
     QCOMPARE(g_messages, QStringList());
 }
 
-void tst_legacy::failing_disk_data()
+void tst_quillmark_log::failing_disk_data()
 {
     // Where the program's day file cannot take this user's lines, they go to the same name in
     // the user's own folder; when that cannot take them either, nowhere.
@@ -527,7 +527,7 @@ void tst_legacy::failing_disk_data()
         << "directory" << false;
 }
 
-void tst_legacy::failing_disk()
+void tst_quillmark_log::failing_disk()
 {
     QFETCH(QString, breakage);
     QFETCH(bool, user_folder);
@@ -609,7 +609,7 @@ void tst_legacy::failing_disk()
 }
 
 #ifndef Q_OS_WIN
-void tst_legacy::refused_lines_are_not_written_later()
+void tst_quillmark_log::refused_lines_are_not_written_later()
 {
     quillmark log;
     log.write_log(QStringLiteral("kept 1"));
@@ -636,7 +636,7 @@ void tst_legacy::refused_lines_are_not_written_later()
 #endif
 
 #ifdef Q_OS_WIN
-void tst_legacy::windows_file_path_and_line_ends()
+void tst_quillmark_log::windows_file_path_and_line_ends()
 {
     // The program's folder as Qt gives it (forward slashes), then backslashes: used unchanged.
     const QString app_dir = QCoreApplication::applicationDirPath();
@@ -655,5 +655,5 @@ void tst_legacy::windows_file_path_and_line_ends()
 }
 #endif
 
-QTEST_GUILESS_MAIN(tst_legacy)
-#include "tst_legacy.moc"
+QTEST_GUILESS_MAIN(tst_quillmark_log)
+#include "tst_quillmark_log.moc"

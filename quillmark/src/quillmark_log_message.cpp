@@ -1,4 +1,4 @@
-#include "legacy_message.h"
+#include "quillmark_log_message.h"
 
 #include "log_line.h"
 #include "log_platform.h"
@@ -174,7 +174,7 @@ bool append_simple_message(fixed_buffer& out, const char* format, va_list args, 
     return ok;
 }
 
-QString legacy_message(const char* format, va_list args)
+QString log_message(const char* format, va_list args)
 {
     if (has_count_conversion(format))
         return QString::fromLocal8Bit(format);
