@@ -67,6 +67,11 @@ std::atomic<owner_lookup> g_owner_lookup{&system_owner};
 
 } // namespace
 
+void set_owner_lookup(owner_lookup fn)
+{
+    g_owner_lookup.store(fn ? fn : &system_owner);
+}
+
 qint32 current_thread_id()
 {
     return static_cast<qint32>(::GetCurrentThreadId());
