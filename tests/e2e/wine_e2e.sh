@@ -152,6 +152,19 @@ address=$(browser_arguments)
 [ "$address" = "$base" ] || fail "the browser got '$address', not '$base'"
 grep -q 'AD Server not found' "$work/app/logs/"*_tarnwell.log || fail "no 'AD Server not found' line"
 
+echo "== the day's name in logs\\ is taken by a folder: the lines go to the user's own folder"
+fresh_app
+day_name="$(date +%F)_tarnwell.log"
+mkdir -p "$work/app/logs/$day_name"
+own_logs=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')
+own_logs=$(winepath -u "$own_logs\\Tarnwell\\logs")
+rm -f "$own_logs/$day_name"
+run_agent "인증"
+[ "$rc" -eq 255 ] || fail "exit code $rc, not -1"
+grep -q 'AD Server not found' "$own_logs/$day_name" || fail "no 'AD Server not found' line in $own_logs"
+[ -z "$(ls -A "$work/app/logs/$day_name")" ] || fail "something was written into the folder in logs\\"
+rm -f "$own_logs/$day_name"
+
 echo "== no translator folder: the Translator box and nothing else"
 fresh_app
 rm -rf "$work/app/translator"
