@@ -161,6 +161,8 @@ own_logs=$(winepath -u "$own_logs\\Tarnwell\\logs")
 rm -f "$own_logs/$day_name"
 run_agent "인증"
 [ "$rc" -eq 255 ] || fail "exit code $rc, not -1"
+address=$(browser_arguments)
+[ "$address" = "$base" ] || fail "the browser got '$address', not '$base'"
 grep -q 'AD Server not found' "$own_logs/$day_name" || fail "no 'AD Server not found' line in $own_logs"
 [ -z "$(ls -A "$work/app/logs/$day_name")" ] || fail "something was written into the folder in logs\\"
 rm -f "$own_logs/$day_name"
