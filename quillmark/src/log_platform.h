@@ -23,7 +23,7 @@ qint32 current_thread_id();
 bool open_day_file(QFile& file, QIODevice::OpenMode mode);
 
 // The user's own log folder ("%LOCALAPPDATA%\Tarnwell\logs", "$XDG_STATE_HOME/tarnwell/logs"),
-// with make its missing folders made private to the user; empty when there is none.
+// empty when there is none; with make, its missing folders are made, private to the user.
 QString user_log_directory(bool make);
 
 #ifdef Q_OS_WIN
