@@ -14,7 +14,9 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
+test_name=deb-e2e
 . "$src/tools/lib/display.sh"
+. "$src/packaging/tests/common.sh"
 build="$src/build-deb"
 signon=auto
 for arg in "$@"; do
@@ -39,12 +41,6 @@ key_hex=37717769726c2e7a656e626f2e6b6174 # the agent's built-in key, also its IV
 work="" xvfb_pid="" listener_pid="" installed_by_us=0 uid_agent="" uid_other=""
 pending_signon=0
 
-say() { echo "deb-e2e: $*"; }
-fail() {
-    echo "deb-e2e: FAIL: $*" >&2
-    exit 1
-}
-
 # Everything below runs as one of the two user ids, in the private desktop environment.
 as_user() {
     local uid=$1
@@ -57,8 +53,6 @@ as_user() {
         XDG_CONFIG_DIRS=/etc/xdg XDG_DATA_DIRS=/usr/local/share:/usr/share \
         KRB5CCNAME="FILE:$home/krb5cc" "$@"
 }
-
-stop_pid() { if [ -n "$1" ]; then kill "$1" 2>/dev/null || true; fi; }
 
 stop_user_processes() {
     local uid pid

@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # End-to-end check of the two Windows packages under wine: for the NSIS installer and for the
-# MSI, each in a fresh wine prefix under Xvfb, it installs silently, checks the files and the
-# link handler's keys, clicks a tarnwell: link (wine start) so that the installed agent signs
+# MSI, each in a fresh wine prefix under Xvfb, it installs silently with the server's address
+# and port given as options (properties), checks the files, the link handler's keys and the
+# rights given to logs\, clicks a tarnwell: link (wine start) so that the installed agent signs
 # on to the reference server on loopback through a recording browser, checks the day's log,
-# and uninstalls silently. Everything it starts is stopped on every exit.
+# reinstalls (upgrades) over an edited server.ini, and uninstalls silently; then imports the two
+# .reg files. What the packages must set up comes from packaging/windows/package_facts.cmake.
+# Everything it starts is stopped on every exit.
 #
 #   packaging/tests/windows-e2e.sh [--build-dir=DIR]    default: build-win (tools/package-windows)
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
+test_name=windows-e2e
 . "$src/tools/lib/display.sh"
+. "$src/packaging/tests/common.sh"
 build="$src/build-win"
 for arg in "$@"; do
     case "$arg" in
@@ -25,7 +30,6 @@ key_hex=37717769726c2e7a656e626f2e6b6174 # the agent's built-in key, also its IV
 install_dir_windows='C:\Program Files\Tarnwell'
 handler_key='HKLM\Software\Classes\tarnwell'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwell'
-open_command="\"$install_dir_windows\\tarnwell.exe\" \"%1\""
 
 work="" xvfb_pid="" server_pid="" display=""
 export WINEDEBUG=-all
@@ -34,23 +38,15 @@ export TNW_FAKE_SSO_USER=alice
 # No Mono or Gecko prompts on a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-say() { echo "windows-e2e: $*"; }
-fail() {
-    echo "windows-e2e: FAIL: $*" >&2
-    exit 1
-}
-
 stop_prefix() { if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi; }
 
 cleanup() {
     local status=$?
     set +e
     stop_prefix
-    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    [ -n "$work" ] && rm -rf "$work"
-    [ $status -eq 0 ] || say "cleaned up after the failure"
-    exit $status
+    stop_pid "$server_pid"
+    stop_pid "$xvfb_pid"
+    end_cleanup $status
 }
 
 preflight() {
@@ -60,13 +56,14 @@ preflight() {
         command -v "$tool" >/dev/null || fail "missing tool: $tool"
     done
     work=$(mktemp -d /tmp/tarnwell-win-e2e.XXXXXX)
+    facts=$(cmake -P "$src/packaging/windows/package_facts.cmake" 2>&1) ||
+        fail "package_facts.cmake: $facts"
 }
 
 build_packages() {
     say "building the packages (tools/package-windows)"
     local started=$SECONDS
-    "$src/tools/package-windows" >"$work/package.log" 2>&1 ||
-        { tail -50 "$work/package.log"; fail "tools/package-windows"; }
+    logged package.log "tools/package-windows" "$src/tools/package-windows"
     local version
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     nsis_package="$build/tarnwell-$version-win64.exe"
@@ -98,10 +95,9 @@ build_helpers() {
 start_server() {
     local name=$1
     say "building the reference server"
-    cmake -S "$src" -B "$src/build" >"$work/server-configure.log" 2>&1 ||
-        { cat "$work/server-configure.log"; fail "configure"; }
-    cmake --build "$src/build" -j2 --target tarnwell-reference-server >"$work/server-build.log" 2>&1 ||
-        { tail -30 "$work/server-build.log"; fail "build the reference server"; }
+    logged server-configure.log "configure" cmake -S "$src" -B "$src/build"
+    logged server-build.log "build the reference server" \
+        cmake --build "$src/build" -j2 --target tarnwell-reference-server
     rm -f "$work/port"
     "$src/build/tools/tarnwell-reference-server" --port 0 --port-file "$work/port" --once \
         >"$work/server-$name.out" 2>&1 &
@@ -128,6 +124,8 @@ new_prefix() {
     mkdir -p "$drive_c/windows/Oriel" "$drive_c/record"
     cp "$work/suser.dll" "$drive_c/windows/Oriel/suser.dll"
     cp "$work/browser.exe" "$drive_c/record/browser.exe"
+    # Wine's icacls does nothing; the recording one shows the command line the package runs.
+    cp "$work/browser.exe" "$drive_c/windows/system32/icacls.exe"
     wine reg add 'HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\https\UserChoice' \
         /v ProgId /d TarnwellRecordingBrowser /f >/dev/null 2>&1 || fail "reg add UserChoice"
     wine reg add 'HKLM\Software\Classes\TarnwellRecordingBrowser\shell\open\command' /ve \
@@ -145,6 +143,46 @@ reg_value() {
     tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
 }
 
+# check_link_handler <label> <install folder>: every value of the link handler's list is there.
+check_link_handler() {
+    local name=$1 folder=$2 kind key value data actual
+    while IFS='|' read -r kind key value data; do
+        [ "$kind" = value ] || continue
+        data=${data//@INSTALL_DIR@/$folder}
+        actual=$(reg_value "HKLM\\Software\\Classes\\$key" "$value") ||
+            fail "$name: no value '$value' in $key"
+        [ "$actual" = "$data" ] || fail "$name: $key '$value' is '$actual', not '$data'"
+    done <<<"$facts"
+}
+
+# The command line the package ran on logs\ is the list's, and it lets nobody but SYSTEM and
+# the administrators run a file there: an ACE that files inherit (OI) carries no execute right
+# for anyone else, and Users get rights on the folder alone.
+check_logs_rights() {
+    local name=$1 calls="$drive_c/windows/system32/icacls.exe.calls" grant expected ace sid
+    local flags rights right
+    read -r -a grant <<<"$(sed -n 's/^logs|//p' <<<"$facts")"
+    expected=$(printf '\t%s' "$install_dir_windows\logs" "${grant[@]}")
+    expected="$((${#grant[@]} + 1))$expected"
+    [ -f "$calls" ] || fail "$name: icacls was not run"
+    [ "$(tr -d '\r' <"$calls")" = "$expected" ] || fail "$name: icacls ran with: $(cat "$calls")"
+    for ace in "${grant[@]}"; do
+        [[ "$ace" =~ ^\*(S-[0-9-]+):((\((OI|CI|IO|NP|I)\))*)(.*)$ ]] || continue
+        sid=${BASH_REMATCH[1]} flags=${BASH_REMATCH[2]} rights=${BASH_REMATCH[5]}
+        case "$sid" in S-1-5-18 | S-1-5-32-544) continue ;; esac
+        [[ "$flags" == *'(OI)'* ]] || continue
+        [ "$sid" != S-1-5-32-545 ] || fail "$name: Users get rights on the files in logs\\: $ace"
+        # Simple rights (F, M, RX, ...) or a list of specific ones in parentheses.
+        rights=${rights#(} rights=${rights%)}
+        for right in ${rights//,/ }; do
+            case "$right" in
+            F | M | RX | X | GE | GA | WDAC | WO) fail "$name: files in logs\\ get $right for $sid" ;;
+            esac
+        done
+    done
+    rm -f "$calls"
+}
+
 check_installed() {
     local name=$1 expected actual
     expected=$( (cd "$stage" && find . -type f) | LC_ALL=C sort)
@@ -153,15 +191,34 @@ check_installed() {
     diff <(echo "$expected") <(echo "$actual") || fail "$name: installed files differ from the install tree"
     [ -d "$install_dir/logs" ] || fail "$name: no logs folder"
     cmp -s "$stage/tarnwell.exe" "$install_dir/tarnwell.exe" || fail "$name: tarnwell.exe differs"
-    [ "$(reg_value "$handler_key\\shell\\open\\command" "")" = "$open_command" ] ||
-        fail "$name: open command is '$(reg_value "$handler_key\\shell\\open\\command" "")'"
-    reg_value "$handler_key" "URL Protocol" >/dev/null || fail "$name: no URL Protocol value"
-    [ "$(reg_value "$handler_key" "")" = "URL:tarnwell Protocol" ] || fail "$name: the handler's name"
+    check_link_handler "$name" "$install_dir_windows"
 }
 
-write_settings() {
-    printf '[server]\r\nip=127.0.0.1\r\nport=%s\r\nenable_certificate_verification=false\r\n' "$port" \
-        >"$install_dir/config/server.ini"
+# settings_value <key>: the key's value in [server] of the installed server.ini.
+settings_value() {
+    tr -d '\r' <"$install_dir/config/server.ini" |
+        awk -F= -v key="$1" '/^\[/ { in_server = ($0 == "[server]") } in_server && $1 == key { print substr($0, length(key) + 2) }'
+}
+
+# The settings given at install are in server.ini, each key once.
+check_settings() {
+    local name=$1
+    [ "$(settings_value ip)" = 127.0.0.1 ] || fail "$name: ip is '$(settings_value ip)'"
+    [ "$(settings_value port)" = "$port" ] || fail "$name: port is '$(settings_value port)'"
+    [ "$(grep -c '^port=' "$install_dir/config/server.ini")" = 1 ] || fail "$name: port twice"
+}
+
+# An administrator's edit that a later install without settings must keep.
+edit_settings() {
+    sed -i 's/^enable_certificate_verification=.*/enable_certificate_verification=true\r/' \
+        "$install_dir/config/server.ini"
+    printf '; edited on this PC\r\n' >>"$install_dir/config/server.ini"
+}
+check_edited_settings() {
+    local name=$1
+    grep -q '^; edited on this PC' "$install_dir/config/server.ini" &&
+        [ "$(settings_value enable_certificate_verification)" = true ] ||
+        fail "$name: the edited server.ini was not kept: $(cat "$install_dir/config/server.ini")"
 }
 
 log_file() { echo "$install_dir/logs/$(date +%Y-%m-%d)_tarnwell.log"; }
@@ -248,14 +305,20 @@ test_nsis() {
     # Uninstalled before anything ran, it leaves nothing: server.ini is unchanged, logs\ empty.
     wine "$install_dir_windows\Uninstall.exe" /S && wineserver -w
     [ ! -e "$install_dir" ] || fail "nsis: left after uninstall: $(cd "$install_dir" && find .)"
-    wine 'C:\tarnwell-setup.exe' /S && wineserver -w
-    check_installed nsis
     start_server nsis
-    write_settings
+    wine 'C:\tarnwell-setup.exe' /S /SERVER_IP=127.0.0.1 "/SERVER_PORT=$port" && wineserver -w
+    check_installed nsis
+    check_logs_rights nsis
+    check_settings nsis
     click_link nsis
-    # A second install over the first keeps the edited settings.
+    # A second install over the first keeps the edited settings; one given replaces its key.
+    edit_settings
     wine 'C:\tarnwell-setup.exe' /S && wineserver -w
-    grep -q "port=$port" "$install_dir/config/server.ini" || fail "nsis: reinstalling replaced server.ini"
+    check_edited_settings nsis
+    check_settings nsis
+    wine 'C:\tarnwell-setup.exe' /S /SERVER_PORT=1 && wineserver -w
+    [ "$(settings_value port)" = 1 ] || fail "nsis: /SERVER_PORT=1 gave port '$(settings_value port)'"
+    check_edited_settings nsis
     # The uninstaller copies itself away and returns at once; wineserver -w waits for the copy.
     timed "nsis: silent uninstall" wine "$install_dir_windows\\Uninstall.exe" /S
     check_removed nsis yes
@@ -264,23 +327,41 @@ test_nsis() {
 test_msi() {
     new_prefix msi
     cp "$msi_package" "$drive_c/tarnwell.msi"
-    timed "msi: silent install" wine msiexec /i 'C:\tarnwell.msi' /qn
-    check_installed msi
     start_server msi
-    write_settings
+    timed "msi: silent install" wine msiexec /i 'C:\tarnwell.msi' /qn SERVER_IP=127.0.0.1 \
+        "SERVER_PORT=$port"
+    check_installed msi
+    check_logs_rights msi
+    check_settings msi
     click_link msi
+    edit_settings
     # An upgrade replaces the package and keeps the edited settings.
     local version next
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     next="${version%.*}.$((${version##*.} + 1))"
-    cmake "-DVERSION=$next" "-DFILES_WXS=$build/windows-packages/files.wxs" \
-        "-DOUTPUT=$drive_c/tarnwell-next.msi" -P "$src/packaging/windows/make_msi.cmake" \
-        >"$work/msi-next.log" 2>&1 || { cat "$work/msi-next.log"; fail "msi: building version $next"; }
+    logged msi-next.log "msi: building version $next" \
+        cmake "-DVERSION=$next" "-DFILES_WXS=$build/windows-packages/files.wxs" \
+        "-DFACTS_WXS=$build/windows-packages/package_facts.wxs" \
+        "-DOUTPUT=$drive_c/tarnwell-next.msi" -P "$src/packaging/windows/make_msi.cmake"
     timed "msi: silent upgrade to $next" wine msiexec /i 'C:\tarnwell-next.msi' /qn
-    grep -q "port=$port" "$install_dir/config/server.ini" || fail "msi: the upgrade replaced server.ini"
+    check_edited_settings msi
+    check_settings msi
     check_installed msi
     timed "msi: silent uninstall" wine msiexec /x 'C:\tarnwell-next.msi' /qn
     check_removed msi no
+}
+
+# The .reg files register what the packages register, and remove it again.
+test_reg_files() {
+    local file
+    for file in tarnwell-link-handler.reg tarnwell-link-handler-remove.reg; do
+        cp "$build/$file" "$drive_c/$file"
+    done
+    wine reg import 'C:\tarnwell-link-handler.reg' >/dev/null 2>&1 || fail "reg import"
+    check_link_handler "reg file" "$install_dir_windows"
+    wine reg import 'C:\tarnwell-link-handler-remove.reg' >/dev/null 2>&1 || fail "reg import (remove)"
+    ! reg_value "$handler_key" "" >/dev/null || fail "the removing .reg file left the handler's key"
+    say ".reg files: registered and removed the link handler"
 }
 
 main() {
@@ -289,10 +370,11 @@ main() {
     preflight
     build_packages
     build_helpers
-    start_display
+    start_display || fail "no virtual display"
     export DISPLAY=":$display"
     test_nsis
     test_msi
+    test_reg_files
     say "PASS in $((SECONDS - started)) s"
 }
 

@@ -7,7 +7,8 @@
 #        folder of its .wxs file and finds no absolute one.
 #   NSH: the NSIS uninstaller's deletions.
 # config\server.ini is the administrator's: its component is named ServerSettings for
-# make_msi.cmake, and the NSIS uninstaller leaves it to its own check. logs\ is created empty.
+# make_msi.cmake and its folder ConfigFolder for package_facts.wxs; the NSIS uninstaller leaves
+# it to its own check. logs\ is created empty.
 cmake_minimum_required(VERSION 3.25)
 
 get_filename_component(_wxs_dir "${WXS}" DIRECTORY)
@@ -49,6 +50,10 @@ function(_directory relative indent)
         string(REPLACE "/" "\\" _windows_path "${_path}")
         if(IS_DIRECTORY "${STAGE}/${_path}")
             _id(d "${_path}" _dir_id)
+            if(_path STREQUAL "config")
+                # The settings components of package_facts.wxs live here.
+                set(_dir_id ConfigFolder)
+            endif()
             _directory("${_path}" "${indent}    ")
             string(APPEND _text "${indent}<Directory Id=\"${_dir_id}\" Name=\"${_entry}\">\n"
                                 "${_sub_text}${indent}</Directory>\n")

@@ -1,13 +1,25 @@
 ; The interactive and silent (/S) installer, 64-bit. Built by makensis (Debian's nsis) from the
 ; install tree and the uninstaller's file list that the build generates from it:
 ;   makensis -DVERSION=<x.y.z> -DSTAGE=<install tree> -DFILE_LIST=<uninstall_files.nsh>
-;            -DOUTFILE=<installer.exe> tarnwell.nsi
+;            -DFRAGMENTS=<folder of package_facts.nsh> -DOUTFILE=<installer.exe>
+;            [-DCMAKE=<cmake> -DSIGN_SCRIPT=<sign.cmake>] tarnwell.nsi
+; Options: /S silent; /SERVER_IP=, /SERVER_PORT=, /ENABLE_CERTIFICATE_VERIFICATION= set that key
+; of config\server.ini, also in a kept one; /D=<folder> last.
 ; wine64 and 64-bit Windows run only the amd64 stub without a 32-bit subsystem; the default
 ; x86 stub would also write the registry through the 32-bit view.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
+
+!include "FileFunc.nsh"
+!ifdef SIGN_SCRIPT
+    ; The uninstaller is signed before it is packed, the installer once it is complete; both
+    ; only when sign.cmake finds a key to sign with.
+    !uninstfinalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"'
+    !finalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"'
+!endif
+!include "${FRAGMENTS}/package_facts.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwell"
 
@@ -33,15 +45,20 @@ Section "Agent"
 
     ; An edited server.ini survives a reinstall or an upgrade. Its time stamp as installed is
     ; kept, so that the uninstaller removes it only when nobody has changed it since.
+    ; The settings given as options count as installed, a kept file's as edits.
     SetOutPath "$INSTDIR\config"
     IfFileExists "$INSTDIR\config\server.ini" settings_kept 0
     File "${STAGE}/config/server.ini"
+    !insertmacro TARNWELL_SETTINGS_OPTIONS
     GetFileTime "$INSTDIR\config\server.ini" $0 $1
     WriteRegStr HKLM "${UNINSTALL_KEY}" "SettingsFileTime" "$0 $1"
+    Goto settings_done
 settings_kept:
+    !insertmacro TARNWELL_SETTINGS_OPTIONS
+settings_done:
     SetOutPath "$INSTDIR"
 
-    !include "link_handler_install.nsh"
+    !insertmacro TARNWELL_INSTALL_FACTS
 
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tarnwell sign-on agent"
@@ -56,7 +73,7 @@ settings_kept:
 SectionEnd
 
 Section "Uninstall"
-    !include "link_handler_uninstall.nsh"
+    !insertmacro TARNWELL_UNINSTALL_FACTS
 
     !include "${FILE_LIST}"
 

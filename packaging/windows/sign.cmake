@@ -1,0 +1,53 @@
+# Authenticode signatures (osslsigncode, SHA-256) for the Windows packages, with the key and
+# certificate in TARNWELL_SIGN_PFX, its password in TARNWELL_SIGN_PASSWORD (empty when unset)
+# and an RFC 3161 time-stamp server in TARNWELL_SIGN_TIMESTAMP (no time stamp when unset).
+# tools/package-windows --sign sets them. Without TARNWELL_SIGN_PFX nothing is signed.
+#   cmake -DFILE=<file> -P sign.cmake      signs one file (the installer and its uninstaller)
+#   cmake -DDIR=<folder> -P sign.cmake     signs every .exe and .dll below the folder
+#   include(sign.cmake), tarnwell_sign(<file>)
+cmake_policy(VERSION 3.25)
+
+function(tarnwell_sign file)
+    if(NOT DEFINED ENV{TARNWELL_SIGN_PFX} OR "$ENV{TARNWELL_SIGN_PFX}" STREQUAL "")
+        return()
+    endif()
+    find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+    # The password goes through a file that only this user can open, not on a command line,
+    # which any user of the machine can read while the signing runs.
+    string(RANDOM LENGTH 12 _tag)
+    set(_private "${file}.sign-${_tag}")
+    file(MAKE_DIRECTORY "${_private}")
+    file(CHMOD "${_private}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    file(WRITE "${_private}/password" "$ENV{TARNWELL_SIGN_PASSWORD}")
+    set(_timestamp "")
+    if(NOT "$ENV{TARNWELL_SIGN_TIMESTAMP}" STREQUAL "")
+        set(_timestamp -ts "$ENV{TARNWELL_SIGN_TIMESTAMP}")
+    endif()
+    execute_process(
+        COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "$ENV{TARNWELL_SIGN_PFX}"
+                -readpass "${_private}/password" -h sha256 -n "Tarnwell sign-on agent"
+                ${_timestamp} -in "${file}" -out "${_private}/signed"
+        RESULT_VARIABLE _status
+        OUTPUT_VARIABLE _output
+        ERROR_VARIABLE _output)
+    if(_status EQUAL 0)
+        file(RENAME "${_private}/signed" "${file}")
+    endif()
+    file(REMOVE_RECURSE "${_private}")
+    if(NOT _status EQUAL 0)
+        message(FATAL_ERROR "signing ${file} failed: ${_output}")
+    endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+    if(DEFINED FILE)
+        tarnwell_sign("${FILE}")
+    elseif(DEFINED DIR)
+        file(GLOB_RECURSE _files LIST_DIRECTORIES false "${DIR}/*.exe" "${DIR}/*.dll")
+        foreach(_file IN LISTS _files)
+            tarnwell_sign("${_file}")
+        endforeach()
+    else()
+        message(FATAL_ERROR "usage: cmake -DFILE=<file> | -DDIR=<folder> -P sign.cmake")
+    endif()
+endif()
