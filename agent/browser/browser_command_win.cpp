@@ -5,13 +5,26 @@
 
 namespace {
 
+// The class of the user's https handler. Settings on Windows 11 from 24H2 writes the choice
+// below UserChoiceLatest and no longer updates UserChoice, which then names a browser the user
+// has left, or one that is gone.
+QString chosen_class()
+{
+    const QString associations = QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\"
+                                                "Shell\\Associations\\UrlAssociations\\https\\");
+    const QSettings latest(associations + QStringLiteral("UserChoiceLatest\\ProgId"),
+                           QSettings::NativeFormat);
+    const QString latest_class = latest.value(QStringLiteral("ProgId")).toString();
+    if (!latest_class.isEmpty())
+        return latest_class;
+    const QSettings user_choice(associations + QStringLiteral("UserChoice"),
+                                QSettings::NativeFormat);
+    return user_choice.value(QStringLiteral("ProgId")).toString();
+}
+
 std::optional<tnw_browser_command> user_choice_command(const QString& address)
 {
-    const QSettings user_choice(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\"
-                                               "Shell\\Associations\\UrlAssociations\\https\\"
-                                               "UserChoice"),
-                                QSettings::NativeFormat);
-    const QString class_name = user_choice.value(QStringLiteral("ProgId")).toString();
+    const QString class_name = chosen_class();
     // An empty class name is not special: its key simply holds no command.
     const QSettings open_command(
         QStringLiteral("HKEY_CLASSES_ROOT\\%1\\shell\\open\\command").arg(class_name),

@@ -267,10 +267,15 @@ namespace {
 const QString user_choice_key = QStringLiteral(
     "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
     "https\\UserChoice");
+const QString latest_choice_key = QStringLiteral(
+    "HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\Shell\\Associations\\UrlAssociations\\"
+    "https\\UserChoiceLatest\\ProgId");
 const QString class_command_key = QStringLiteral("HKEY_CLASSES_ROOT\\%1\\shell\\open\\command");
 const QString machine_command_key =
     QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\http\\shell\\open\\command");
 const QString test_class = QStringLiteral("TnwTestBrowserURL");
+const QString latest_class = QStringLiteral("TnwTestLatestBrowserURL");
+const QString latest_program = QStringLiteral("C:\\Latest Browser\\latest.exe");
 const QString hostile_address =
     QStringLiteral("https://127.0.0.1:8443/signin/sso?param=a%2Bb c\"d\"");
 
@@ -294,6 +299,7 @@ void set_registry(const QString& key, const QString& name, const QString& value)
 void tst_browser_command::registry_route_data()
 {
     QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("latest_prog_id"); // below UserChoiceLatest; null: no such value
     QTest::addColumn<QString>("prog_id");
     QTest::addColumn<QString>("class_command");
     QTest::addColumn<QString>("machine_command");
@@ -303,26 +309,34 @@ void tst_browser_command::registry_route_data()
     const QString quoted_browser = '"' + browser + '"';
 
     QTest::newRow("10: the user's choice, its quoted program and option kept")
-        << "10" << test_class << quoted_browser + " --single-argument %1" << QString()
+        << "10" << QString() << test_class << quoted_browser + " --single-argument %1" << QString()
         << QStringList{browser, "--single-argument", hostile_address};
     QTest::newRow("10: every place of the marker gets the address")
-        << "10" << test_class << quoted_browser + " --url=%1 %1" << QString()
+        << "10" << QString() << test_class << quoted_browser + " --url=%1 %1" << QString()
         << QStringList{browser, "--url=" + hostile_address, hostile_address};
     QTest::newRow("10: the user's choice wins over the machine's command")
-        << "10" << test_class << quoted_browser + " %1"
+        << "10" << QString() << test_class << quoted_browser + " %1"
         << "\"C:\\other.exe\" %1" << QStringList{browser, hostile_address};
-    QTest::newRow("10: no ProgId finds no command")
-        << "10" << QString() << QString() << quoted_browser + " %1" << QStringList();
-    QTest::newRow("7sp1: the machine's command, its own arguments dropped")
-        << "7sp1" << test_class << "\"C:\\other.exe\" %1" << quoted_browser + " -nohome -- \"%1\""
+    QTest::newRow("10: the choice below UserChoiceLatest wins over UserChoice")
+        << "10" << latest_class << test_class << quoted_browser + " %1" << QString()
+        << QStringList{latest_program, hostile_address};
+    QTest::newRow("10: an empty choice below UserChoiceLatest leaves UserChoice's")
+        << "10" << QStringLiteral("") << test_class << quoted_browser + " %1" << QString()
         << QStringList{browser, hostile_address};
+    QTest::newRow("10: no ProgId finds no command")
+        << "10" << QString() << QString() << QString() << quoted_browser + " %1" << QStringList();
+    QTest::newRow("7sp1: the machine's command, its own arguments dropped")
+        << "7sp1" << latest_class << test_class << "\"C:\\other.exe\" %1"
+        << quoted_browser + " -nohome -- \"%1\"" << QStringList{browser, hostile_address};
     QTest::newRow("7sp1: no machine command finds none")
-        << "7sp1" << test_class << quoted_browser + " %1" << QString() << QStringList();
+        << "7sp1" << QString() << test_class << quoted_browser + " %1" << QString()
+        << QStringList();
 }
 
 void tst_browser_command::registry_route()
 {
     QFETCH(QString, version);
+    QFETCH(QString, latest_prog_id);
     QFETCH(QString, prog_id);
     QFETCH(QString, class_command);
     QFETCH(QString, machine_command);
@@ -335,6 +349,9 @@ void tst_browser_command::registry_route()
     if (version != run_version)
         QSKIP("a row for the other version's run");
 
+    set_registry(latest_choice_key, QStringLiteral("ProgId"), latest_prog_id);
+    set_registry(class_command_key.arg(latest_class), QStringLiteral("Default"),
+                 '"' + latest_program + "\" %1");
     set_registry(user_choice_key, QStringLiteral("ProgId"), prog_id);
     set_registry(class_command_key.arg(test_class), QStringLiteral("Default"), class_command);
     set_registry(machine_command_key, QStringLiteral("Default"), machine_command);
