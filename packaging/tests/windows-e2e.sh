@@ -124,8 +124,11 @@ new_prefix() {
     mkdir -p "$drive_c/windows/Oriel" "$drive_c/record"
     cp "$work/suser.dll" "$drive_c/windows/Oriel/suser.dll"
     cp "$work/browser.exe" "$drive_c/record/browser.exe"
-    # Wine's icacls does nothing; the recording one shows the command line the package runs.
+    # Wine's icacls does nothing; the recording one shows the command line the package runs
+    # (wine would take its own for a program of that name without the override).
     cp "$work/browser.exe" "$drive_c/windows/system32/icacls.exe"
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v icacls.exe /d native /f >/dev/null 2>&1 ||
+        fail "reg add the icacls override"
     wine reg add 'HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\https\UserChoice' \
         /v ProgId /d TarnwellRecordingBrowser /f >/dev/null 2>&1 || fail "reg add UserChoice"
     wine reg add 'HKLM\Software\Classes\TarnwellRecordingBrowser\shell\open\command' /ve \
