@@ -1,0 +1,47 @@
+# Windows version information from the project's version, so that inventory tools show product
+# and version and application-control rules can be narrowed to them; for a program also its
+# manifest and icon. Does nothing on other platforms.
+#   tarnwell_version_info(<target> DESCRIPTION <text> [ICON <file.ico>] [MANIFEST <file>])
+
+function(tarnwell_version_info target)
+    if(NOT WIN32)
+        return()
+    endif()
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "DESCRIPTION;ICON;MANIFEST" "")
+    get_target_property(_type ${target} TYPE)
+    get_target_property(_name ${target} OUTPUT_NAME)
+    if(NOT _name)
+        set(_name ${target})
+    endif()
+    get_target_property(_prefix ${target} PREFIX)
+    if(_prefix)
+        set(_name "${_prefix}${_name}")
+    endif()
+
+    # Four numbers, the fourth always 0, as the packages' version has three.
+    math(EXPR _patch "0${PROJECT_VERSION_PATCH}")
+    set(RC_VERSION_NUMBERS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${_patch},0")
+    set(RC_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${_patch}.0")
+    set(RC_DESCRIPTION "${arg_DESCRIPTION}")
+    set(RC_INTERNAL_NAME "${_name}")
+    if(_type STREQUAL "EXECUTABLE")
+        set(RC_FILE_TYPE VFT_APP)
+        set(RC_ORIGINAL_FILENAME "${_name}.exe")
+    else()
+        set(RC_FILE_TYPE VFT_DLL)
+        set(RC_ORIGINAL_FILENAME "${_name}.dll")
+    endif()
+    # The first icon is the one that "tarnwell.exe,0" names.
+    set(RC_EXTRA "")
+    if(arg_ICON)
+        string(APPEND RC_EXTRA "1 ICON \"${arg_ICON}\"\n")
+    endif()
+    if(arg_MANIFEST)
+        string(APPEND RC_EXTRA "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${arg_MANIFEST}\"\n")
+    endif()
+    set(_rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+    configure_file("${PROJECT_SOURCE_DIR}/cmake/version_info.rc.in" "${_rc}" @ONLY)
+    target_sources(${target} PRIVATE "${_rc}")
+    # windres does not see the files that the script names.
+    set_property(SOURCE "${_rc}" APPEND PROPERTY OBJECT_DEPENDS ${arg_ICON} ${arg_MANIFEST})
+endfunction()
