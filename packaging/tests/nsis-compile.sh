@@ -27,7 +27,7 @@ done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 makensis -V4 "-XSetCompressor /FINAL zlib" -DVERSION=0.0.0 "-DSTAGE=$stage" \
-    "-DFILE_LIST=$work/uninstall_files.nsh" "-DOUTFILE=$out/setup.exe" \
+    "-DFILE_LIST=$work/uninstall_files.nsh" "-DFRAGMENTS=$work" "-DOUTFILE=$out/setup.exe" \
     "$src/packaging/windows/tarnwell.nsi" >"$out/nsis.log" 2>&1 || { cat "$out/nsis.log"; exit 1; }
 [ -s "$out/setup.exe" ] || { echo "nsis-compile: no installer" >&2; exit 1; }
 # Only the warning that the script's own compressor is overridden here is expected.

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # End-to-end check of the two Windows packages under wine: for the NSIS installer and for the
-# MSI, each in a fresh wine prefix under Xvfb, it installs silently with the server's address
+# MSI, signed with a throwaway certificate whose every signature it checks (the packages', and
+# those of the files inside them), each in a fresh wine prefix under Xvfb, it installs silently
+# with the server's address
 # and port given as options (properties), checks the files, the link handler's keys and the
 # rights given to logs\, clicks a tarnwell: link (wine start) so that the installed agent signs
 # on to the reference server on loopback through a recording browser, checks the day's log,
 # reinstalls (upgrades) over an edited server.ini, and uninstalls silently; then imports the two
-# .reg files. What the packages must set up comes from packaging/windows/package_facts.cmake.
+# .reg files. The version resources of the program and its library must hold the project's
+# version. What the packages must set up comes from packaging/windows/package_facts.cmake.
 # Everything it starts is stopped on every exit.
 #
 #   packaging/tests/windows-e2e.sh [--build-dir=DIR]    default: build-win (tools/package-windows)
@@ -52,19 +55,111 @@ cleanup() {
 preflight() {
     local tool
     for tool in cmake wine wineboot wineserver Xvfb xdpyinfo xdotool openssl base64 curl \
-        x86_64-w64-mingw32-gcc-posix; do
+        x86_64-w64-mingw32-gcc-posix osslsigncode msiextract msiinfo 7z; do
         command -v "$tool" >/dev/null || fail "missing tool: $tool"
     done
     work=$(mktemp -d /tmp/tarnwell-win-e2e.XXXXXX)
+    /usr/bin/python3 -c 'import pefile' 2>/dev/null || fail "missing: python3-pefile"
     facts=$(cmake -P "$src/packaging/windows/package_facts.cmake" 2>&1) ||
         fail "package_facts.cmake: $facts"
 }
 
+# A throwaway certificate authority and a code-signing certificate issued by it, in a .pfx.
+make_signing_key() {
+    sign_password="throwaway $RANDOM"
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+        >"$work/signing.ext"
+    logged openssl.log "openssl: the signing key" sh -c '
+        cd "$1" &&
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+            -subj "/CN=Tarnwell test CA" -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" &&
+        openssl req -newkey rsa:2048 -nodes -keyout signing.key -out signing.csr \
+            -subj "/O=Tarnwell/CN=Tarnwell test signing" &&
+        openssl x509 -req -in signing.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+            -extfile signing.ext -out signing.pem &&
+        openssl pkcs12 -export -in signing.pem -inkey signing.key -out signing.pfx \
+            -passout "pass:$2"' sh "$work" "$sign_password"
+}
+
+check_signature() {
+    osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >"$work/verify.log" 2>&1 ||
+        { cat "$work/verify.log"; fail "no valid signature on $1"; }
+}
+
+# check_signed_files <label> <folder>: every .exe and .dll of the install tree is in the
+# folder, signed.
+check_signed_files() {
+    local name=$1 folder=$2 file count=0
+    while IFS= read -r file; do
+        [ -f "$folder/$file" ] || fail "$name: no $file"
+        check_signature "$folder/$file"
+        count=$((count + 1))
+    done < <(cd "$stage" && find . -type f \( -iname '*.exe' -o -iname '*.dll' \))
+    [ "$count" -gt 10 ] || fail "$name: only $count programs and libraries"
+    say "$name: $count programs and libraries signed"
+}
+
+check_signatures() {
+    check_signature "$nsis_package"
+    check_signature "$msi_package"
+    check_signed_files "install tree" "$stage"
+    logged msiextract.log "msiextract" msiextract -C "$work/msi-files" "$msi_package"
+    check_signed_files "inside the MSI" "$work/msi-files/Tarnwell"
+    logged 7z.log "7z x" 7z x -y "-o$work/nsis-files" "$nsis_package"
+    check_signed_files "inside the installer" "$work/nsis-files"
+}
+
+# check_version_info <file>: its version resource, read back, names the product and holds the
+# project's version as four numbers; the program's also an icon and the asInvoker manifest.
+check_version_info() {
+    local file=$1 out line
+    out=$(/usr/bin/python3 - "$file" <<'PY'
+import sys
+
+import pefile
+
+pe = pefile.PE(sys.argv[1])
+fixed = pe.VS_FIXEDFILEINFO[0]
+four = lambda ms, ls: f"{ms >> 16}.{ms & 0xffff}.{ls >> 16}.{ls & 0xffff}"
+print("fixed FileVersion=" + four(fixed.FileVersionMS, fixed.FileVersionLS))
+print("fixed ProductVersion=" + four(fixed.ProductVersionMS, fixed.ProductVersionLS))
+for info in pe.FileInfo[0]:
+    if info.Key == b"StringFileInfo":
+        for table in info.StringTable:
+            for key, value in table.entries.items():
+                print(key.decode() + "=" + value.decode())
+for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    if entry.id == pefile.RESOURCE_TYPE["RT_GROUP_ICON"]:
+        print("icon=yes")
+    if entry.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+        data = entry.directory.entries[0].directory.entries[0].data.struct
+        manifest = pe.get_data(data.OffsetToData, data.Size).decode()
+        print("asInvoker=" + str('level="asInvoker"' in manifest).lower())
+PY
+    ) || fail "cannot read the version resource of $file"
+    local base
+    base=$(basename "$file")
+    for line in "fixed FileVersion=$version.0" "fixed ProductVersion=$version.0" \
+        "FileVersion=$version.0" "ProductVersion=$version.0" "ProductName=Tarnwell" \
+        "CompanyName=Tarnwell" "OriginalFilename=$base" "InternalName=${base%.*}"; do
+        grep -qxF "$line" <<<"$out" || fail "$base: no $line in its version resource: $out"
+    done
+    grep -q '^FileDescription=.' <<<"$out" || fail "$base: no FileDescription"
+    grep -q '^LegalCopyright=.' <<<"$out" || fail "$base: no LegalCopyright"
+    if [ "$base" = tarnwell.exe ]; then
+        grep -qx 'icon=yes' <<<"$out" || fail "tarnwell.exe has no icon"
+        grep -qx 'asInvoker=true' <<<"$out" || fail "tarnwell.exe has no asInvoker manifest"
+    fi
+    say "$base: version $version.0"
+}
+
 build_packages() {
-    say "building the packages (tools/package-windows)"
+    say "building the signed packages (tools/package-windows --sign)"
     local started=$SECONDS
-    logged package.log "tools/package-windows" "$src/tools/package-windows"
-    local version
+    make_signing_key
+    TARNWELL_SIGN_PASSWORD=$sign_password logged package.log "tools/package-windows" \
+        "$src/tools/package-windows" --sign "$work/signing.pfx"
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     nsis_package="$build/tarnwell-$version-win64.exe"
     msi_package="$build/tarnwell-$version-win64.msi"
@@ -79,6 +174,9 @@ build_packages() {
     diff <(cd "$build/bin" && find . -type f ! -name server.ini.sample | LC_ALL=C sort) \
         <(cd "$stage" && find . -type f | LC_ALL=C sort) ||
         fail "the install tree differs from $build/bin"
+    check_signatures
+    check_version_info "$stage/tarnwell.exe"
+    check_version_info "$stage/quillmark.dll"
 }
 
 # The stand-ins: the SSO agent's client library and a browser that records its arguments.
@@ -184,6 +282,23 @@ check_logs_rights() {
         done
     done
     rm -f "$calls"
+}
+
+reg_dword() {
+    local out
+    out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 1
+    tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_DWORD *//p' | head -1
+}
+
+# check_uninstall_entry <label> <key>: what Apps & features shows: version, publisher and size.
+check_uninstall_entry() {
+    local name=$1 key=$2 size
+    [ "$(reg_value "$key" DisplayVersion)" = "$version" ] ||
+        fail "$name: DisplayVersion is '$(reg_value "$key" DisplayVersion)'"
+    [ "$(reg_value "$key" Publisher)" = Tarnwell ] || fail "$name: Publisher is '$(reg_value "$key" Publisher)'"
+    size=$(reg_dword "$key" EstimatedSize) || fail "$name: no EstimatedSize"
+    # In KB; the agent with Qt and OpenSSL is far above 10 MB.
+    [ $((size)) -gt 10000 ] || fail "$name: EstimatedSize is $size"
 }
 
 check_installed() {
@@ -305,6 +420,7 @@ test_nsis() {
     cp "$nsis_package" "$drive_c/tarnwell-setup.exe"
     timed "nsis: silent install" wine 'C:\tarnwell-setup.exe' /S
     check_installed nsis
+    check_logs_rights nsis
     # Uninstalled before anything ran, it leaves nothing: server.ini is unchanged, logs\ empty.
     wine "$install_dir_windows\Uninstall.exe" /S && wineserver -w
     [ ! -e "$install_dir" ] || fail "nsis: left after uninstall: $(cd "$install_dir" && find .)"
@@ -313,6 +429,10 @@ test_nsis() {
     check_installed nsis
     check_logs_rights nsis
     check_settings nsis
+    check_signature "$install_dir/Uninstall.exe"
+    check_uninstall_entry nsis "$uninstall_key"
+    [ "$(reg_value "$uninstall_key" DisplayIcon)" = "\"$install_dir_windows\\tarnwell.exe\",0" ] ||
+        fail "nsis: DisplayIcon is '$(reg_value "$uninstall_key" DisplayIcon)'"
     click_link nsis
     # A second install over the first keeps the edited settings; one given replaces its key.
     edit_settings
@@ -336,6 +456,13 @@ test_msi() {
     check_installed msi
     check_logs_rights msi
     check_settings msi
+    local product_code
+    product_code=$(msiinfo export "$msi_package" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+    check_uninstall_entry msi "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code"
+    # Apps & features takes the entry's icon from the package's ARPPRODUCTICON.
+    msiinfo export "$msi_package" Property | tr -d '\r' | grep -qx $'ARPPRODUCTICON\ttarnwell.ico' &&
+        msiinfo export "$msi_package" Icon | tr -d '\r' | grep -q '^tarnwell\.ico' ||
+        fail "msi: no icon for the uninstall entry"
     click_link msi
     edit_settings
     # An upgrade replaces the package and keeps the edited settings.

@@ -6,6 +6,8 @@
 # - the settings file's component is marked "never overwrite": an upgrade then keeps an edited
 #   config\server.ini (the older version is removed only after the newer one is in, and the
 #   component is the same in both);
+# - the version of the agent's program and library (wixl leaves every file unversioned), so
+#   that a repair or an upgrade compares versions, not dates;
 # - the settings properties: each one's component is installed only when the property is given,
 #   and its IniFile row writes the property into [server] of server.ini. No RemoveIniValues
 #   runs: an upgrade without the property would otherwise remove the key that an earlier
@@ -43,6 +45,18 @@ endfunction()
 
 # 256: a 64-bit component; 128: never overwrite the key path file once it exists.
 _msibuild(-q "UPDATE `Component` SET `Attributes` = 384 WHERE `Component` = 'ServerSettings'")
+
+# Their version resources carry the package's version with a fourth number, 0. A file hash is
+# for unversioned files only.
+execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}" File
+    OUTPUT_VARIABLE _files RESULT_VARIABLE _status)
+foreach(_file tarnwell.exe quillmark.dll)
+    if(NOT _status EQUAL 0 OR NOT _files MATCHES "\n([^\t\n]+)\t[^\t\n]+\t${_file}\t")
+        message(FATAL_ERROR "no ${_file} in the File table of ${OUTPUT}")
+    endif()
+    _msibuild(-q "UPDATE `File` SET `Version` = '${VERSION}.0' WHERE `File` = '${CMAKE_MATCH_1}'")
+    _msibuild(-q "DELETE FROM `MsiFileHash` WHERE `File_` = '${CMAKE_MATCH_1}'")
+endforeach()
 
 execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}" Property
     OUTPUT_VARIABLE _properties RESULT_VARIABLE _status)

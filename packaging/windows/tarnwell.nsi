@@ -28,6 +28,7 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Tarnwell"
 BrandingText "Tarnwell ${VERSION}"
 VIProductVersion "${VERSION}.0"
+VIAddVersionKey "CompanyName" "Tarnwell"
 VIAddVersionKey "ProductName" "Tarnwell sign-on agent"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
@@ -68,6 +69,14 @@ settings_done:
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" '"$INSTDIR\tarnwell.exe",0'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    Push $0
+    Push $1
+    Push $2
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    Pop $2
+    Pop $1
+    Pop $0
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
