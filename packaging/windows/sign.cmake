@@ -1,6 +1,6 @@
 # Authenticode signatures (osslsigncode, SHA-256) for the Windows packages, with the key and
-# certificate in TARNWELL_SIGN_PFX, its password in TARNWELL_SIGN_PASSWORD (empty when unset)
-# and an RFC 3161 time-stamp server in TARNWELL_SIGN_TIMESTAMP (no time stamp when unset).
+# certificate in TARNWELL_SIGN_PFX, its password in the file TARNWELL_SIGN_PASSWORD_FILE and
+# an RFC 3161 time-stamp server in TARNWELL_SIGN_TIMESTAMP (no time stamp when unset).
 # tools/package-windows --sign sets them. Without TARNWELL_SIGN_PFX nothing is signed.
 #   cmake -DFILE=<file> -P sign.cmake      signs one file (the installer and its uninstaller)
 #   cmake -DDIR=<folder> -P sign.cmake     signs every .exe and .dll below the folder
@@ -12,31 +12,27 @@ function(tarnwell_sign file)
         return()
     endif()
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-    # The password goes through a file that only this user can open, not on a command line,
-    # which any user of the machine can read while the signing runs.
-    string(RANDOM LENGTH 12 _tag)
-    set(_private "${file}.sign-${_tag}")
-    file(MAKE_DIRECTORY "${_private}")
-    file(CHMOD "${_private}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
-    file(WRITE "${_private}/password" "$ENV{TARNWELL_SIGN_PASSWORD}")
+    # Never the password itself: a command line is readable by every user of the machine.
+    if("$ENV{TARNWELL_SIGN_PASSWORD_FILE}" STREQUAL "")
+        message(FATAL_ERROR "TARNWELL_SIGN_PFX without TARNWELL_SIGN_PASSWORD_FILE: "
+                            "sign with tools/package-windows --sign")
+    endif()
     set(_timestamp "")
     if(NOT "$ENV{TARNWELL_SIGN_TIMESTAMP}" STREQUAL "")
         set(_timestamp -ts "$ENV{TARNWELL_SIGN_TIMESTAMP}")
     endif()
     execute_process(
         COMMAND "${OSSLSIGNCODE}" sign -pkcs12 "$ENV{TARNWELL_SIGN_PFX}"
-                -readpass "${_private}/password" -h sha256 -n "Tarnwell sign-on agent"
-                ${_timestamp} -in "${file}" -out "${_private}/signed"
+                -readpass "$ENV{TARNWELL_SIGN_PASSWORD_FILE}" -h sha256
+                -n "Tarnwell sign-on agent" ${_timestamp} -in "${file}" -out "${file}.signed"
         RESULT_VARIABLE _status
         OUTPUT_VARIABLE _output
         ERROR_VARIABLE _output)
-    if(_status EQUAL 0)
-        file(RENAME "${_private}/signed" "${file}")
-    endif()
-    file(REMOVE_RECURSE "${_private}")
     if(NOT _status EQUAL 0)
+        file(REMOVE "${file}.signed")
         message(FATAL_ERROR "signing ${file} failed: ${_output}")
     endif()
+    file(RENAME "${file}.signed" "${file}")
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)

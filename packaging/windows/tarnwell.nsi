@@ -16,8 +16,8 @@ RequestExecutionLevel admin
 !ifdef SIGN_SCRIPT
     ; The uninstaller is signed before it is packed, the installer once it is complete; both
     ; only when sign.cmake finds a key to sign with.
-    !uninstfinalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"'
-    !finalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"'
+    !uninstfinalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"' = 0
+    !finalize '"${CMAKE}" "-DFILE=%1" -P "${SIGN_SCRIPT}"' = 0
 !endif
 !include "${FRAGMENTS}/package_facts.nsh"
 
