@@ -28,12 +28,14 @@ OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Tarnwell"
 BrandingText "Tarnwell ${VERSION}"
 VIProductVersion "${VERSION}.0"
+; The same product name and version form as the programs it installs, so that one
+; application-control rule can name them all.
 VIAddVersionKey "CompanyName" "Tarnwell"
-VIAddVersionKey "ProductName" "Tarnwell sign-on agent"
-VIAddVersionKey "ProductVersion" "${VERSION}"
-VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "ProductName" "Tarnwell"
+VIAddVersionKey "ProductVersion" "${VERSION}.0"
+VIAddVersionKey "FileVersion" "${VERSION}.0"
 VIAddVersionKey "FileDescription" "Tarnwell sign-on agent installer"
-VIAddVersionKey "LegalCopyright" "Tarnwell"
+VIAddVersionKey "LegalCopyright" "Copyright (C) Tarnwell maintainers"
 
 Page directory
 Page instfiles
