@@ -469,8 +469,7 @@ test_msi() {
     click_link msi
     edit_settings
     # An upgrade replaces the package and keeps the edited settings.
-    local version next
-    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    local next
     next="${version%.*}.$((${version##*.} + 1))"
     logged msi-next.log "msi: building version $next" \
         cmake "-DVERSION=$next" "-DFILES_WXS=$build/windows-packages/files.wxs" \
