@@ -66,7 +66,9 @@ endfunction()
 # another Windows version (winecfg -v win10, win7); the program reads the version it must see
 # (QSysInfo::productVersion(): "10", "7sp1") from TNW_WINDOWS_VERSION. The runs that switch the version hold a lock, since the prefix is shared.
 function(tarnwell_add_wine_version_run name target winecfg_version version)
-    set(_launch "'${TARNWELL_WINE}' winecfg -v ${winecfg_version} && exec '${TARNWELL_QTEST_LAUNCHER}' \"$@\"")
+    # winecfg's output goes nowhere: when it is the prefix's first program, the desktop process
+    # that it starts would otherwise hold ctest's pipe open until the time-out.
+    set(_launch "'${TARNWELL_WINE}' winecfg -v ${winecfg_version} >/dev/null 2>&1 && exec '${TARNWELL_QTEST_LAUNCHER}' \"$@\"")
     add_test(NAME ${name}
              COMMAND sh -c "${_launch}" sh $<TARGET_FILE:${target}> ${ARGN})
     get_test_property(${target} ENVIRONMENT _environment)
