@@ -464,7 +464,8 @@ test_msi() {
         "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" 0
     # Apps & features takes the entry's icon from the package's ARPPRODUCTICON.
     msiinfo export "$msi_package" Property | tr -d '\r' | grep -qx $'ARPPRODUCTICON\ttarnwell.ico' &&
-        msiinfo export "$msi_package" Icon | tr -d '\r' | grep -q '^tarnwell\.ico' ||
+        # msiinfo writes the streams of the table into a folder of its name, here in work.
+        (cd "$work" && msiinfo export "$msi_package" Icon) | tr -d '\r' | grep -q '^tarnwell\.ico' ||
         fail "msi: no icon for the uninstall entry"
     click_link msi
     edit_settings
