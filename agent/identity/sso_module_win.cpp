@@ -37,8 +37,10 @@ handle open(const QString& path, QString& failure)
     if (module)
         return module;
     const DWORD error = GetLastError();
-    // No client installed: nothing more to say than the caller's own line.
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+    // No client installed: nothing more to say than the caller's own line. The error code
+    // cannot tell: a missing file and a missing DLL that the file imports may both give 126.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        QFileInfo(full_path).isFile())
         failure = QStringLiteral("Loading %1 failed with error %2: %3")
                       .arg(path)
                       .arg(error)
