@@ -145,7 +145,7 @@ mkdir -p "$planted/ssl" "$planted/lib/ossl-modules"
 cp "$planted_module" "$planted/lib/ossl-modules/planted.dll"
 printf '%s\r\n' 'openssl_conf = planted_init' '[planted_init]' 'providers = planted_providers' \
     '[planted_providers]' 'planted = planted_provider' '[planted_provider]' \
-    'module = C:\opt\win64\openssl\lib\ossl-modules\planted.dll' 'activate = 1' \
+    'module = C:/opt/win64/openssl/lib/ossl-modules/planted.dll' 'activate = 1' \
     >"$planted/ssl/openssl.cnf"
 openssl_bin=$(echo "$WINEPATH" | tr ';' '\n' | grep -i 'openssl' | head -1)
 openssl_bin=${openssl_bin#[Zz]:}
