@@ -31,7 +31,10 @@ enum account_source
     // A valid cache naming a principal, but one another user may have written.
     other_users_kerberos_cache,
     group_writable_kerberos_cache,
-    linked_kerberos_cache
+    linked_kerberos_cache,
+    // A collection of caches in a folder (DIR:), the user's own or writable by the group.
+    kerberos_cache_folder,
+    group_writable_kerberos_cache_folder
 };
 
 // One way the identity step can go, and everything the flow is expected to do after it.
@@ -306,6 +309,10 @@ void tst_flow::identity_outcomes_data()
         {"library missing, Kerberos cache others can write",
          foreign_cache(group_writable_kerberos_cache)},
         {"library missing, Kerberos cache behind a link", foreign_cache(linked_kerberos_cache)},
+        {"library missing, principal from a Kerberos cache folder",
+         signed_on_by_account(kerberos_cache_folder, "carol@EXAMPLE.COM", "carol", "carol")},
+        {"library missing, Kerberos cache folder others can write",
+         foreign_cache(group_writable_kerberos_cache_folder)},
         {"agent answers 0", agent_not_running(sso_library, 0, running_only)},
         {"agent answers 1", agent_not_running(sso_library, 1, running_only)},
         {"agent answers 2", agent_not_running(sso_library, 2, running_only)},
@@ -347,11 +354,15 @@ void tst_flow::identity_outcomes()
         };
     } else if (expected.account != no_principal) {
         // The real account lookup, over a credential cache file of the test's own.
-        const QString file = m_dir.filePath(QStringLiteral("cc"));
-        const QString cache = QStringLiteral("FILE:") + file;
+        const bool in_folder = expected.account == kerberos_cache_folder ||
+                               expected.account == group_writable_kerberos_cache_folder;
+        const QString file =
+            m_dir.filePath(in_folder ? QStringLiteral("ccdir") : QStringLiteral("cc"));
+        const QString cache = (in_folder ? QStringLiteral("DIR:") : QStringLiteral("FILE:")) + file;
         const QString linked = file + QStringLiteral(".linked");
         QFile::remove(file);
         QFile::remove(linked);
+        QDir(file).removeRecursively();
         if (expected.account == other_users_kerberos_cache && geteuid() != 0)
             QSKIP("handing a file to another user needs root");
         if (!expected.principal.isEmpty())
@@ -367,6 +378,10 @@ void tst_flow::identity_outcomes()
                                                     QFile::ReadGroup | QFile::WriteGroup));
         if (expected.account == linked_kerberos_cache)
             QVERIFY(QFile::link(file, linked));
+        if (expected.account == group_writable_kerberos_cache_folder)
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadGroup |
+                                                    QFile::WriteGroup | QFile::ExeGroup));
         qputenv(
             "KRB5CCNAME",
             (expected.account == linked_kerberos_cache ? QStringLiteral("FILE:") + linked : cache)
