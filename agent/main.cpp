@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/process_start.h"
 #include "startup.h"
 
 #include <quillmark/quillmarkv2.h>
@@ -7,9 +8,17 @@
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    tnw_restrict_library_search();
+    const QStringList arguments = tnw_program_arguments(argc, argv);
+
+    // Qt takes its own options (a platform plugin and the folder it is loaded from, a style
+    // sheet, ...) from anywhere in the list it is given, and the link's author writes this
+    // command line: the application object gets the program's name alone. Qt keeps a reference
+    // to the count, so both live as long as the process.
+    static char program_name[] = "tarnwell";
+    static int qt_argc = 1;
+    static char* qt_argv[] = {argc > 0 && argv[0] ? argv[0] : program_name, nullptr};
+    QApplication app(qt_argc, qt_argv);
     quillmarkv2::get_instance()->initialize(true);
-    // arguments() decodes the command line as the platform does (UTF-16 on Windows, the
-    // locale on Linux), so a non-ASCII link survives intact.
-    return tnw_run_agent(QCoreApplication::arguments(), tnw_system_platform());
+    return tnw_run_agent(arguments, tnw_system_platform());
 }

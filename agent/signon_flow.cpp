@@ -37,13 +37,13 @@ identity from_account(const tnw_platform& platform)
 
 identity from_sso_agent(tnw_selvane_sso& sso)
 {
-    if (sso.is_safe_pc_running() != 3) {
+    if (sso.is_safe_pc_running() != tnw_sso_agent_running) {
         qWarning("SSO Agent Not Running");
         return {false, QString(), QObject::tr("The SSO agent is not running.")};
     }
     tnw_sso_areas areas;
     QByteArray user_id;
-    if (sso.get_curr_user_info(areas.second, areas.user_id) != 0 ||
+    if (sso.get_curr_user_info(areas.user_id, areas.second) != 0 ||
         !tnw_sso_read_user_id(areas.user_id, user_id)) {
         qWarning("User Information is unkown");
         return {false, QString(), QObject::tr("User information could not be verified.")};

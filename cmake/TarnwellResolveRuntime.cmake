@@ -1,12 +1,15 @@
 # cmake -DEXECUTABLES=<exe;...> -DLIBRARIES=<dll;...> -DPLUGINS=<subdir/dll;...>
 #       -DPLUGIN_ROOT=<dir> -DSEARCH_DIRS=<dir;...> -DOBJDUMP=<objdump> -DDESTINATION=<dir>
-#       -DLIST_FILE=<file> -P TarnwellResolveRuntime.cmake
+#       -DLIST_FILE=<file> -DCRYPTO_INCLUDE_DIR=<dir> -P TarnwellResolveRuntime.cmake
 #
 # Copies every DLL that the programs, libraries and plugins import, directly or through each
 # other, from SEARCH_DIRS into DESTINATION, and the plugins (paths relative to PLUGIN_ROOT)
 # into the same subfolders of DESTINATION. LIST_FILE records what was copied, relative to
 # DESTINATION, so that the install rules put exactly these files into the installed tree.
+# OpenSSL's crypto DLL is checked before it is copied (TarnwellCheckCrypto.cmake), against the
+# headers in CRYPTO_INCLUDE_DIR.
 cmake_minimum_required(VERSION 3.25)
+include("${CMAKE_CURRENT_LIST_DIR}/TarnwellCheckCrypto.cmake")
 
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM "windows+pe")
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL "objdump")
@@ -76,6 +79,14 @@ if(_unresolved)
     message(FATAL_ERROR "Runtime DLLs not found in ${SEARCH_DIRS}: ${_names} (a DLL of Windows "
                         "itself belongs in the list of system DLLs in ${CMAKE_CURRENT_LIST_FILE})")
 endif()
+
+foreach(_file IN LISTS _resolved)
+    get_filename_component(_name "${_file}" NAME)
+    if(_name MATCHES "^[lL][iI][bB][cC][rR][yY][pP][tT][oO].*\\.[dD][lL][lL]$")
+        get_filename_component(_real "${_file}" REALPATH)
+        tarnwell_check_crypto_dll("${_real}" "${CRYPTO_INCLUDE_DIR}")
+    endif()
+endforeach()
 
 set(_copied "")
 file(MAKE_DIRECTORY "${DESTINATION}")

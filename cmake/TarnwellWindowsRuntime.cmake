@@ -15,6 +15,12 @@ function(tarnwell_windows_runtime)
     get_filename_component(_qt_bin "${_qt_core_dll}" DIRECTORY)
     get_filename_component(_plugin_root "${_qt_bin}/../plugins" ABSOLUTE)
     get_filename_component(_openssl_bin "${OPENSSL_INCLUDE_DIR}/../bin" ABSOLUTE)
+    # An unfit crypto DLL stops the configuration already; the build checks the one it copies.
+    include(TarnwellCheckCrypto)
+    file(GLOB _crypto_dlls "${_openssl_bin}/libcrypto*.dll")
+    foreach(_dll IN LISTS _crypto_dlls)
+        tarnwell_check_crypto_dll("${_dll}" "${OPENSSL_INCLUDE_DIR}")
+    endforeach()
     # The compiler's own runtime as the toolchain file found it (empty for a native build, whose
     # compiler runtime lies beside Qt's DLLs).
     set(_search_dirs "${_qt_bin}" "${_openssl_bin}" ${TARNWELL_MINGW_RUNTIME_DIRS})
@@ -49,6 +55,7 @@ function(tarnwell_windows_runtime)
                 "-DOBJDUMP=${CMAKE_OBJDUMP}"
                 "-DDESTINATION=${TARNWELL_RUNTIME_DIR}"
                 "-DLIST_FILE=${_list_file}"
+                "-DCRYPTO_INCLUDE_DIR=${OPENSSL_INCLUDE_DIR}"
                 -P "${_script}"
         BYPRODUCTS "${_list_file}"
         COMMENT "Runtime DLLs and Qt plugins beside the program"

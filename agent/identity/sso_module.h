@@ -9,7 +9,9 @@ namespace tnw_sso_module {
 using handle = void*;
 using entry = void (*)();
 
-handle open(const QString& path);
+// Null when the library cannot be loaded; failure then says why, in a line for the log, when
+// the library is there but would not load, and stays empty when it is not there at all.
+handle open(const QString& path, QString& failure);
 // Null for a null module as well: no lookup ever falls through to the process's own symbols.
 entry find(handle module, const char* name);
 // True when the platform reports the release as done.

@@ -6,7 +6,7 @@
 
 namespace tnw_sso_module {
 
-handle open(const QString& path)
+handle open(const QString& path, QString& /*failure*/)
 {
     // An empty name would give the program's own handle, and every library it links.
     if (path.isEmpty())

@@ -1,12 +1,51 @@
 #include "sso_module.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <windows.h>
 
 namespace tnw_sso_module {
 
-handle open(const QString& path)
+namespace {
+
+QString load_failure(DWORD error)
 {
-    return LoadLibraryW(reinterpret_cast<const wchar_t*>(path.utf16()));
+    switch (error) {
+    case ERROR_MOD_NOT_FOUND:
+        return QStringLiteral("a DLL it needs is missing");
+    case ERROR_BAD_EXE_FORMAT:
+        return QStringLiteral("not a 64-bit library");
+    default:
+        return QStringLiteral("the library could not be loaded");
+    }
+}
+
+} // namespace
+
+handle open(const QString& path, QString& failure)
+{
+    if (path.isEmpty())
+        return nullptr;
+    // The DLLs the client imports are looked for in its own folder, then in the program's and
+    // the system's; never in the current folder or along PATH. Searching the library's own
+    // folder takes a full path with backslashes.
+    const QString full_path = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    HMODULE module =
+        LoadLibraryExW(reinterpret_cast<const wchar_t*>(full_path.utf16()), nullptr,
+                       LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (module)
+        return module;
+    const DWORD error = GetLastError();
+    // No client installed: nothing more to say than the caller's own line. The error code
+    // cannot tell: a missing file and a missing DLL that the file imports may both give 126.
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        QFileInfo(full_path).isFile())
+        failure = QStringLiteral("Loading %1 failed with error %2: %3")
+                      .arg(path)
+                      .arg(error)
+                      .arg(load_failure(error));
+    return nullptr;
 }
 
 entry find(handle module, const char* name)

@@ -17,11 +17,15 @@ bool tnw_selvane_sso::load_library()
     // A second load would lose the first handle.
     if (m_module)
         return true;
-    m_module = tnw_sso_module::open(m_library_path);
+    QString failure;
+    m_module = tnw_sso_module::open(m_library_path, failure);
     if (m_module)
         return true;
     // The path as it is, a blank, then " not found": two operands of the stream.
     qInfo().noquote() << m_library_path << " not found";
+    // A library that is there but does not load would otherwise look like no client at all.
+    if (!failure.isEmpty())
+        qInfo().noquote() << failure;
     return false;
 }
 
@@ -35,7 +39,7 @@ int tnw_selvane_sso::is_safe_pc_running()
     return running();
 }
 
-int tnw_selvane_sso::get_curr_user_info(char* second_area, char* user_id_area)
+int tnw_selvane_sso::get_curr_user_info(char* user_id_area, char* second_area)
 {
     const auto user_info = reinterpret_cast<tnw_get_curr_user_info_fn>(
         tnw_sso_module::find(m_module, "GetCurrUserInfo"));

@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QString>
 
+// What IsSafePCRunning answers when the SSO agent runs; any other answer means it does not.
+constexpr int tnw_sso_agent_running = 3;
+
 // Client of the SSO agent's outside library: loads it, asks whether the agent runs and who
 // is signed in, and releases it. Lookups are not cached; every query looks its export up.
 class tnw_selvane_sso : public QObject
@@ -20,14 +23,17 @@ public:
 
     QString library_path() const { return m_library_path; }
 
-    // False, with the info line "<path>  not found", when the library cannot be loaded.
+    // False, with the info line "<path>  not found", when the library cannot be loaded; when
+    // it is there but would not load, a second info line says why.
     bool load_library();
-    // The export's answer unchanged (3: the agent runs); -1 without library or export.
+    // The export's answer unchanged (tnw_sso_agent_running: the agent runs); -1 without
+    // library or export.
     int is_safe_pc_running();
     // Asks the export with (1, user_id_area, second_area) and returns its answer unchanged
-    // (0: the user ID is in user_id_area). Both areas hold tnw_sso_area_size bytes. -1, with
-    // the info line "Get Current User Info Get Proc Address Failed", without the export.
-    int get_curr_user_info(char* second_area, char* user_id_area);
+    // (0: the user ID is in user_id_area). Both areas hold tnw_sso_area_size bytes, and come in
+    // the export's own order. -1, with the info line "Get Current User Info Get Proc Address
+    // Failed", without the export.
+    int get_curr_user_info(char* user_id_area, char* second_area);
     // Releases a loaded library once; false, doing nothing, when none is loaded.
     bool free_library();
 

@@ -1,7 +1,9 @@
 #include "start_detached.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 #include <vector>
@@ -26,6 +28,27 @@ struct spawn_attributes
             posix_spawnattr_destroy(&attributes);
     }
 };
+
+struct spawn_actions
+{
+    posix_spawn_file_actions_t actions;
+    bool valid = posix_spawn_file_actions_init(&actions) == 0;
+    ~spawn_actions()
+    {
+        if (valid)
+            posix_spawn_file_actions_destroy(&actions);
+    }
+};
+
+// The user's home folder, or the root folder without one. The agent's own current folder is
+// wherever it was started from, which may be a folder another user filled: a browser command
+// that names a program by a relative path (a wrapper such as env handed the address) must not
+// find it there.
+QByteArray working_folder()
+{
+    const QString home = QDir::homePath();
+    return QFile::encodeName(QFileInfo(home).isDir() ? home : QDir::rootPath());
+}
 
 // As a detached start does: a session of its own, no blocked signals, and SIGPIPE back at its
 // default should this process ignore it.
@@ -57,9 +80,12 @@ bool tnw_start_detached(const QString& program, const QStringList& arguments)
     argv.push_back(nullptr);
 
     spawn_attributes spawn;
-    if (!prepare(spawn))
+    spawn_actions actions;
+    const QByteArray folder = working_folder();
+    if (!prepare(spawn) || !actions.valid ||
+        posix_spawn_file_actions_addchdir_np(&actions.actions, folder.constData()) != 0)
         return false;
     pid_t child = 0;
-    return posix_spawnp(&child, argv.front(), nullptr, &spawn.attributes, argv.data(), environ) ==
-           0;
+    return posix_spawnp(&child, argv.front(), &actions.actions, &spawn.attributes, argv.data(),
+                        environ) == 0;
 }

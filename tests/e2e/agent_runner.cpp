@@ -16,11 +16,14 @@ constexpr qint64 repress_ms = 500;
 } // namespace
 
 agent_outcome run_agent(const virtual_display& display, const QString& program,
-                        const QStringList& arguments, const QProcessEnvironment& environment)
+                        const QStringList& arguments, const QProcessEnvironment& environment,
+                        const QString& working_folder)
 {
     agent_outcome outcome;
     QProcess agent;
     agent.setProcessEnvironment(environment);
+    if (!working_folder.isEmpty())
+        agent.setWorkingDirectory(working_folder);
     agent.start(program, arguments);
     if (!agent.waitForStarted(run_limit_ms)) {
         outcome.errors = agent.errorString();

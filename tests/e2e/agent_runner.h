@@ -15,6 +15,7 @@ struct agent_outcome
 };
 
 // Runs the program on the display to its end, reading the title of every window it shows and
-// closing it with Enter, as a user would.
+// closing it with Enter, as a user would; in working_folder when one is given.
 agent_outcome run_agent(const virtual_display& display, const QString& program,
-                        const QStringList& arguments, const QProcessEnvironment& environment);
+                        const QStringList& arguments, const QProcessEnvironment& environment,
+                        const QString& working_folder = QString());

@@ -23,9 +23,9 @@ bool copy_into(const QString& source, const QString& folder)
 
 } // namespace
 
-agent_sandbox::agent_sandbox(translation_state translation)
+agent_sandbox::agent_sandbox(translation_state translation, browser_handlers handlers)
 {
-    m_valid = m_dir.isValid() && copy_program(translation) && make_desktop();
+    m_valid = m_dir.isValid() && copy_program(translation) && make_desktop(handlers);
 }
 
 QString agent_sandbox::program() const
@@ -61,13 +61,23 @@ bool agent_sandbox::copy_program(translation_state translation)
     return copy_into(QStringLiteral(TNW_TEST_TRANSLATION), app + QStringLiteral("/translator"));
 }
 
-bool agent_sandbox::make_desktop()
+bool agent_sandbox::make_desktop(browser_handlers handlers)
 {
     const QDir root(m_dir.path());
     const QString runtime = m_dir.filePath(QStringLiteral("runtime"));
-    return m_desktop.is_valid() && root.mkpath(QStringLiteral("home")) &&
-           root.mkpath(QStringLiteral("runtime")) &&
-           QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+    const bool made =
+        m_desktop.is_valid() && root.mkpath(QStringLiteral("home")) &&
+        root.mkpath(QStringLiteral("runtime")) &&
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (handlers == browser_handlers::http_only_through_wrapper) {
+        const QString id = QStringLiteral("wrapped-browser.desktop");
+        const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=Wrapped "
+                                             "Browser\nExec=env FOO=1 \"%1\" %u\n")
+                                  .arg(m_desktop.recorder_path());
+        return made && write_file(m_desktop.entry_path(id), entry.toUtf8()) &&
+               m_desktop.set_default(QStringLiteral("http"), id);
+    }
+    return made &&
            m_desktop.add_entry(QStringLiteral("recording-browser.desktop"), QStringLiteral("%u")) &&
            m_desktop.set_default(QStringLiteral("https"),
                                  QStringLiteral("recording-browser.desktop")) &&
@@ -107,7 +117,7 @@ QProcessEnvironment agent_sandbox::environment(const QString& display) const
     set("XDG_CACHE_HOME", path(QStringLiteral("home/.cache")));
     set("XDG_RUNTIME_DIR", path(QStringLiteral("runtime")));
     set("KRB5CCNAME", QStringLiteral("FILE:") + path(QStringLiteral("krb5cc")));
-    // The build tree's run path is absolute; this makes the copy load the library beside it.
+    // The library beside the copy, whatever run path the build gave the program.
     set("LD_LIBRARY_PATH", path(QStringLiteral("app")));
     // Later options win, so the suppressions join whatever the caller asked the sanitizer for.
     QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));

@@ -16,6 +16,15 @@ enum class translation_state
     no_folder,
 };
 
+enum class browser_handlers
+{
+    // The recording program handles https and http.
+    recording,
+    // Only an http handler, whose Exec line starts the recording program through a wrapper
+    // ("env FOO=1 <recorder> %u"), as some packaged browsers have it.
+    http_only_through_wrapper,
+};
+
 // One run's world: a copy of the program with its library and translation in a folder of its
 // own (so config/ and logs/ beside it are private), and a private desktop whose default https
 // handler is a script that records how it was started. Nothing of the user's own desktop
@@ -23,7 +32,8 @@ enum class translation_state
 class agent_sandbox
 {
 public:
-    explicit agent_sandbox(translation_state translation = translation_state::installed);
+    explicit agent_sandbox(translation_state translation = translation_state::installed,
+                           browser_handlers handlers = browser_handlers::recording);
 
     bool is_valid() const { return m_valid; }
     QString program() const;
@@ -45,7 +55,7 @@ public:
 
 private:
     bool copy_program(translation_state translation);
-    bool make_desktop();
+    bool make_desktop(browser_handlers handlers);
 
     QTemporaryDir m_dir;
     xdg_sandbox m_desktop;

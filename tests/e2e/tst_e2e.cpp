@@ -123,6 +123,9 @@ private slots:
     void without_translation_nothing_else_happens_data();
     void without_translation_nothing_else_happens();
     void an_unreachable_server_gets_no_browser();
+    void a_browser_wrapper_runs_nothing_from_the_current_folder();
+    void built_programs_load_nothing_from_the_current_folder_data();
+    void built_programs_load_nothing_from_the_current_folder();
 
 private:
     agent_outcome run(const agent_sandbox& sandbox, const QStringList& arguments);
@@ -253,6 +256,18 @@ void tst_e2e::a_credential_cache_signs_on_data()
     QTest::newRow("a path that spells a field stays inside its own")
         << QStringList{QStringLiteral("tarnwell://server/x%26userId%3Dadmin")}
         << QStringList{QStringLiteral("reqURI=/x%26userId%3Dadmin")};
+    // A link that holds a quote reaches a handler that does not escape it as several arguments.
+    QTest::newRow("Qt's own options after the link are only ignored arguments")
+        << QStringList{page_link,
+                       QStringLiteral("-platform"),
+                       QStringLiteral("bogus"),
+                       QStringLiteral("-platformpluginpath"),
+                       QStringLiteral("/nonexistent"),
+                       QStringLiteral("-stylesheet"),
+                       QStringLiteral("/nonexistent/style.qss"),
+                       QStringLiteral("-style"),
+                       QStringLiteral("bogus")}
+        << QStringList{QStringLiteral("reqURI=/reports/today")};
 }
 
 void tst_e2e::a_credential_cache_signs_on()
@@ -418,6 +433,87 @@ void tst_e2e::an_unreachable_server_gets_no_browser()
                  QStringLiteral("full path :  \"https://127.0.0.1:%1/signin/sso?param=").arg(port)),
              qPrintable(log));
     check_no_browser_start(sandbox);
+}
+
+void tst_e2e::a_browser_wrapper_runs_nothing_from_the_current_folder()
+{
+    // With only an http handler the agent starts the program of its Exec line with the address:
+    // a wrapper such as env then runs the address as a program, a relative path.
+    skip_if_sso_library_installed();
+    agent_sandbox sandbox(translation_state::installed,
+                          browser_handlers::http_only_through_wrapper);
+    QVERIFY(sandbox.is_valid());
+    QVERIFY(sandbox.set_server_port(m_server.serverPort())); // no credential cache
+    const QString relative =
+        QStringLiteral("https:/127.0.0.1:%1/reports/today").arg(m_server.serverPort());
+    const auto plant = [&sandbox, &relative](const QString& folder, const QString& mark) {
+        const QString file = sandbox.path(folder + QLatin1Char('/') + relative);
+        QFile script(file);
+        return QDir().mkpath(QFileInfo(file).path()) && script.open(QIODevice::WriteOnly) &&
+               script.write(
+                   QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(sandbox.path(mark)).toUtf8()) >
+                   0 &&
+               script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    // Where another user could have put it, and in the user's home folder, which only shows
+    // that the browser's command ran.
+    QVERIFY(plant(QStringLiteral("current"), QStringLiteral("ran-in-current-folder")));
+    QVERIFY(plant(QStringLiteral("home"), QStringLiteral("ran-in-home")));
+
+    const agent_outcome outcome =
+        run_agent(m_display, sandbox.program(), {page_link}, sandbox.environment(m_display.name()),
+                  sandbox.path(QStringLiteral("current")));
+    QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
+    QCOMPARE(outcome.exit_code, 255);
+    QCOMPARE(outcome.box_titles, QStringList{auth_title});
+    QCOMPARE(connections(), 1);
+    const QString in_current_folder = sandbox.path(QStringLiteral("ran-in-current-folder"));
+    const QString in_home = sandbox.path(QStringLiteral("ran-in-home"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(in_current_folder) || QFileInfo::exists(in_home),
+                             10000);
+    QVERIFY2(!QFileInfo::exists(in_current_folder), "a file in the current folder ran");
+    QVERIFY(QFileInfo::exists(in_home));
+}
+
+void tst_e2e::built_programs_load_nothing_from_the_current_folder_data()
+{
+    // The loader reads an empty run-path entry as the current folder, and a relative one from
+    // it: a library another user left there would load into the program.
+    QTest::addColumn<QString>("file");
+    const QDir built = QFileInfo(QStringLiteral(TNW_E2E_PROGRAM)).dir();
+    const QByteArray elf_magic = QByteArrayLiteral("\x7f"
+                                                   "ELF");
+    int count = 0;
+    for (const QFileInfo& entry : built.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+        QFile file(entry.filePath());
+        if (!file.open(QIODevice::ReadOnly) || file.read(4) != elf_magic)
+            continue;
+        QTest::newRow(qPrintable(entry.fileName())) << entry.filePath();
+        ++count;
+    }
+    QVERIFY2(count >= 2, "the program and its library are built");
+}
+
+void tst_e2e::built_programs_load_nothing_from_the_current_folder()
+{
+    QFETCH(QString, file);
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), file});
+    QVERIFY(readelf.waitForFinished(10000));
+    QCOMPARE(readelf.exitCode(), 0);
+    const QRegularExpression run_path(QStringLiteral("\\((?:RPATH|RUNPATH)\\).*\\[(.*)\\]"));
+    for (const QString& line :
+         QString::fromLocal8Bit(readelf.readAllStandardOutput()).split('\n')) {
+        const QRegularExpressionMatch match = run_path.match(line);
+        if (!match.hasMatch())
+            continue;
+        for (const QString& entry : match.captured(1).split(QLatin1Char(':'))) {
+            QVERIFY2(entry.startsWith(QLatin1Char('/')) ||
+                         entry.startsWith(QLatin1String("$ORIGIN")) ||
+                         entry.startsWith(QLatin1String("${ORIGIN}")),
+                     qPrintable(QStringLiteral("run path \"%1\"").arg(match.captured(1))));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_e2e)

@@ -4,6 +4,7 @@
 # closes), against the reference server (a Linux program) on loopback, with a recording program
 # registered as the user's https handler.
 #   wine_e2e.sh <program folder> <test SSO DLL> <recording program> <reference server> <WINEPATH>
+#               <test SSO DLL importing a helper> <its helper DLL> <DLL that records its loads>
 # (WINEPATH with "|" between its folders, which ctest cannot pass as ";").
 # WINEPREFIX names the prefix to use; the test switches it to report Windows 10 (the user's
 # choice route of the browser start).
@@ -24,6 +25,13 @@ sso_dll=$2
 recorder=$3
 server=$4
 export WINEPATH=${5//|/;}
+sso_dll_with_helper=$6
+sso_helper=$7
+planted_module=$8
+oriel="$WINEPREFIX/drive_c/windows/Oriel"
+# Where the crypto library of a cross build once looked for its configuration, resolved on the
+# current drive: a folder any user may create.
+planted="$WINEPREFIX/drive_c/opt/win64/openssl"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEDEBUG=-all
 # Real windows: the boxes must be drawn to be seen.
 unset QT_QPA_PLATFORM
@@ -33,8 +41,8 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
-    rm -f "$WINEPREFIX/drive_c/windows/Oriel/suser.dll"
-    rm -rf "$work"
+    rm -f "$oriel/suser.dll" "$oriel/$(basename "$sso_helper")"
+    rm -rf "$work" "$WINEPREFIX/drive_c/opt"
 }
 trap cleanup EXIT
 fail() {
@@ -69,11 +77,13 @@ fresh_app() {
     printf '[server]\r\nip=127.0.0.1\r\nport=%s\r\n' "$port" >"$work/app/config/server.ini"
 }
 
-# Runs the agent; closes each box whose title is expected, in order. Sets rc and titles.
+# Runs the agent with the arguments agent_args, in the folder agent_folder (the test's own when
+# unset); closes each box whose title is expected, in order. Sets rc and titles.
+agent_args=()
 run_agent() {
     local expected=("$@") title id
     titles=()
-    wine "$work/app/tarnwell.exe" &
+    (cd "${agent_folder:-$work}" && exec wine "$work/app/tarnwell.exe" "${agent_args[@]}") &
     local agent=$!
     for title in "${expected[@]}"; do
         id=""
@@ -114,34 +124,99 @@ for line in open(sys.argv[1]).read().split("\n")[3:-1]:
     print(urllib.parse.unquote(line))' "$work/record"
 }
 
-echo "== the SSO DLL returns a user: the browser gets the sign-on address"
+# The decrypted parameter of the recorded sign-on address, in plain.
+signed_on_parameter() {
+    local address param
+    address=$(browser_arguments)
+    case "$address" in
+        "$base/signin/sso?param="*) ;;
+        *) fail "the browser got '$address'" ;;
+    esac
+    param=${address#"$base/signin/sso?param="}
+    plain=$(printf '%s' "$param" | tr -- '-_' '+/' | base64 -d |
+        openssl enc -d -aes-128-cbc -K 37717769726c2e7a656e626f2e6b6174 -iv 37717769726c2e7a656e626f2e6b6174) ||
+        fail "the parameter does not decrypt: $param"
+    echo "parameter: $plain"
+}
+
+# A configuration for OpenSSL in C:\opt that names a provider module recording its loads. The
+# Windows openssl command, told to read it, shows that it would load the module.
+mkdir -p "$planted/ssl" "$planted/lib/ossl-modules"
+cp "$planted_module" "$planted/lib/ossl-modules/planted.dll"
+printf '%s\r\n' 'openssl_conf = planted_init' '[planted_init]' 'providers = planted_providers' \
+    '[planted_providers]' 'planted = planted_provider' '[planted_provider]' \
+    'module = C:/opt/win64/openssl/lib/ossl-modules/planted.dll' 'activate = 1' \
+    >"$planted/ssl/openssl.cnf"
+openssl_bin=$(echo "$WINEPATH" | tr ';' '\n' | grep -i 'openssl' | head -1)
+openssl_bin=${openssl_bin#[Zz]:}
+openssl_exe=${openssl_bin//\\//}/openssl.exe
+if [ -f "$openssl_exe" ]; then
+    OPENSSL_CONF='C:\opt\win64\openssl\ssl\openssl.cnf' wine "$openssl_exe" list -providers >/dev/null 2>&1 || true
+    [ -f "$planted/lib/ossl-modules/planted.dll.loaded" ] ||
+        fail "the planted configuration does not load its module: the check below would prove nothing"
+    rm -f "$planted/lib/ossl-modules/planted.dll.loaded"
+fi
+
+echo "== the SSO DLL returns a user: the browser gets the sign-on address; Qt's options after"
+echo "   the link, and OpenSSL's configuration planted in C:\\opt with C:\\ as the current folder,"
+echo "   change nothing"
 fresh_app
-mkdir -p "$WINEPREFIX/drive_c/windows/Oriel"
-cp "$sso_dll" "$WINEPREFIX/drive_c/windows/Oriel/suser.dll"
+mkdir -p "$oriel"
+cp "$sso_dll" "$oriel/suser.dll"
 export TNW_FAKE_SSO_USER=alice
+agent_args=("tarnwell://portal/보고서/오늘" -platform bogus -platformpluginpath 'C:\nowhere'
+    -stylesheet 'C:\nowhere\style.qss')
+# The tests' environment names an empty configuration: without it, an OpenSSL that loads one by
+# itself looks in C:\opt.
+OPENSSL_CONF_SAVED=${OPENSSL_CONF-}
+unset OPENSSL_CONF
+agent_folder="$WINEPREFIX/drive_c"
 run_agent
-unset TNW_FAKE_SSO_USER
-rm -f "$WINEPREFIX/drive_c/windows/Oriel/suser.dll"
+unset TNW_FAKE_SSO_USER agent_folder
+[ -z "$OPENSSL_CONF_SAVED" ] || export OPENSSL_CONF=$OPENSSL_CONF_SAVED
+agent_args=()
+rm -f "$oriel/suser.dll"
 [ "$rc" -eq 1 ] || fail "exit code $rc, not 1"
-address=$(browser_arguments)
-case "$address" in
-    "$base/signin/sso?param="*) ;;
-    *) fail "the browser got '$address'" ;;
-esac
-param=${address#"$base/signin/sso?param="}
-plain=$(printf '%s' "$param" | tr -- '-_' '+/' | base64 -d |
-    openssl enc -d -aes-128-cbc -K 37717769726c2e7a656e626f2e6b6174 -iv 37717769726c2e7a656e626f2e6b6174) ||
-    fail "the parameter does not decrypt: $param"
+signed_on_parameter
 case "$plain" in
-    "userId=alice&currentTime="*) ;;
+    "userId=alice&currentTime="*"&reqURI="*) ;;
     *) fail "the parameter reads '$plain'" ;;
 esac
 stamp=${plain#userId=alice&currentTime=}
-echo "parameter: $plain"
+stamp=${stamp%%&reqURI=*}
 [ -n "$stamp" ] || fail "no time in the parameter"
+path=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.unquote(sys.argv[1]))' "${plain##*&reqURI=}")
+[ "$path" = "/보고서/오늘" ] || fail "the requested page is '$path', not '/보고서/오늘'"
+[ ! -e "$planted/lib/ossl-modules/planted.dll.loaded" ] ||
+    fail "the agent loaded the module named by the configuration planted in C:\\opt"
 # The log lies in <appdir>\logs, its lines end in CR LF.
 log=$(ls "$work/app/logs/"*_tarnwell.log)
 grep -qE $'Agent Start \\*+\r$' "$log" || fail "no CR LF banner line in $log"
+
+echo "== an SSO DLL that imports a helper DLL beside it: the client's user"
+fresh_app
+mkdir -p "$oriel"
+cp "$sso_dll_with_helper" "$oriel/suser.dll"
+cp "$sso_helper" "$oriel/"
+export TNW_FAKE_SSO_USER=bob
+run_agent
+[ "$rc" -eq 1 ] || fail "exit code $rc, not 1"
+signed_on_parameter
+case "$plain" in
+    "userId=bob&currentTime="*) ;;
+    *) fail "the parameter reads '$plain'" ;;
+esac
+
+echo "== the same DLL without its helper: the account name, after a line that says why"
+fresh_app
+rm -f "$oriel/$(basename "$sso_helper")"
+run_agent "인증"
+unset TNW_FAKE_SSO_USER
+rm -f "$oriel/suser.dll"
+[ "$rc" -eq 255 ] || fail "exit code $rc, not -1"
+log=$(ls "$work/app/logs/"*_tarnwell.log)
+grep -q 'error 126: a DLL it needs is missing' "$log" || fail "no line that gives error 126 in $log"
+grep -q 'AD Server not found' "$log" || fail "no 'AD Server not found' line"
 
 echo "== no SSO DLL: GetUserNameExW fails, the auth box (in Korean), then the failure address"
 fresh_app
@@ -151,6 +226,8 @@ run_agent "인증"
 address=$(browser_arguments)
 [ "$address" = "$base" ] || fail "the browser got '$address', not '$base'"
 grep -q 'AD Server not found' "$work/app/logs/"*_tarnwell.log || fail "no 'AD Server not found' line"
+# A missing library is said once, without a reason.
+! grep -q 'failed with error' "$work/app/logs/"*_tarnwell.log || fail "a reason for a missing library"
 
 echo "== the day's name in logs\\ is taken by a folder: the lines go to the user's own folder"
 fresh_app

@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,7 +27,14 @@ enum account_source
     given_principal,
     kerberos_cache,
     missing_kerberos_cache,
-    empty_kerberos_cache_file
+    empty_kerberos_cache_file,
+    // A valid cache naming a principal, but one another user may have written.
+    other_users_kerberos_cache,
+    group_writable_kerberos_cache,
+    linked_kerberos_cache,
+    // A collection of caches in a folder (DIR:), the user's own or writable by the group.
+    kerberos_cache_folder,
+    group_writable_kerberos_cache_folder
 };
 
 // One way the identity step can go, and everything the flow is expected to do after it.
@@ -88,6 +96,14 @@ identity_case no_account_name(account_source source)
     c.identity_lines =
         QStringList{not_found_line(), QStringLiteral("warning: AD Server not found")};
     c.account_calls = 1;
+    return c;
+}
+
+// A cache that names mallory but is not the user's own: nobody is signed on.
+identity_case foreign_cache(account_source source)
+{
+    identity_case c = no_account_name(source);
+    c.principal = QStringLiteral("mallory@EXAMPLE.COM");
     return c;
 }
 
@@ -288,6 +304,15 @@ void tst_flow::identity_outcomes_data()
         {"library missing, account without a principal name", no_account_name(no_principal)},
         {"library missing, no Kerberos cache", no_account_name(missing_kerberos_cache)},
         {"library missing, empty Kerberos cache file", no_account_name(empty_kerberos_cache_file)},
+        {"library missing, Kerberos cache of another user",
+         foreign_cache(other_users_kerberos_cache)},
+        {"library missing, Kerberos cache others can write",
+         foreign_cache(group_writable_kerberos_cache)},
+        {"library missing, Kerberos cache behind a link", foreign_cache(linked_kerberos_cache)},
+        {"library missing, principal from a Kerberos cache folder",
+         signed_on_by_account(kerberos_cache_folder, "carol@EXAMPLE.COM", "carol", "carol")},
+        {"library missing, Kerberos cache folder others can write",
+         foreign_cache(group_writable_kerberos_cache_folder)},
         {"agent answers 0", agent_not_running(sso_library, 0, running_only)},
         {"agent answers 1", agent_not_running(sso_library, 1, running_only)},
         {"agent answers 2", agent_not_running(sso_library, 2, running_only)},
@@ -329,16 +354,38 @@ void tst_flow::identity_outcomes()
         };
     } else if (expected.account != no_principal) {
         // The real account lookup, over a credential cache file of the test's own.
-        const QString file = m_dir.filePath(QStringLiteral("cc"));
-        const QString cache = QStringLiteral("FILE:") + file;
+        const bool in_folder = expected.account == kerberos_cache_folder ||
+                               expected.account == group_writable_kerberos_cache_folder;
+        const QString file =
+            m_dir.filePath(in_folder ? QStringLiteral("ccdir") : QStringLiteral("cc"));
+        const QString cache = (in_folder ? QStringLiteral("DIR:") : QStringLiteral("FILE:")) + file;
+        const QString linked = file + QStringLiteral(".linked");
         QFile::remove(file);
-        if (expected.account == kerberos_cache)
+        QFile::remove(linked);
+        QDir(file).removeRecursively();
+        if (expected.account == other_users_kerberos_cache && geteuid() != 0)
+            QSKIP("handing a file to another user needs root");
+        if (!expected.principal.isEmpty())
             QCOMPARE(tnw_write_demo_ccache(cache.toUtf8().constData(),
                                            expected.principal.toUtf8().constData()),
                      0);
         if (expected.account == empty_kerberos_cache_file)
             QVERIFY(QFile(file).open(QIODevice::WriteOnly));
-        qputenv("KRB5CCNAME", cache.toUtf8());
+        if (expected.account == other_users_kerberos_cache)
+            QCOMPARE(chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        if (expected.account == group_writable_kerberos_cache)
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ReadGroup | QFile::WriteGroup));
+        if (expected.account == linked_kerberos_cache)
+            QVERIFY(QFile::link(file, linked));
+        if (expected.account == group_writable_kerberos_cache_folder)
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadGroup |
+                                                    QFile::WriteGroup | QFile::ExeGroup));
+        qputenv(
+            "KRB5CCNAME",
+            (expected.account == linked_kerberos_cache ? QStringLiteral("FILE:") + linked : cache)
+                .toUtf8());
         desktop.account = tnw_account_principal_name;
     }
 

@@ -181,7 +181,7 @@ void tst_identity::user_info()
     tnw_selvane_sso sso(nullptr, TNW_TEST_SSO_LIBRARY);
     QVERIFY(sso.load_library());
     tnw_sso_areas areas;
-    QCOMPARE(sso.get_curr_user_info(areas.second, areas.user_id), result);
+    QCOMPARE(sso.get_curr_user_info(areas.user_id, areas.second), result);
     QVERIFY(sso.free_library());
 
     // The first argument is 1, the user-ID area second, the other area last.
@@ -219,7 +219,7 @@ void tst_identity::missing_export()
     QTEST(sso.is_safe_pc_running(), "running");
     tnw_sso_areas areas;
     QFETCH(int, result);
-    QCOMPARE(sso.get_curr_user_info(areas.second, areas.user_id), result);
+    QCOMPARE(sso.get_curr_user_info(areas.user_id, areas.second), result);
     QCOMPARE(area_bytes(areas.user_id),
              result == 0 ? QByteArray("carol").leftJustified(tnw_sso_area_size, '\0')
                          : QByteArray(tnw_sso_area_size, '\0'));
@@ -233,31 +233,45 @@ void tst_identity::missing_export()
 void tst_identity::not_loadable_data()
 {
     QTest::addColumn<QString>("library");
+    // A second line, for a library that is there but does not load; none for a missing one.
+    QTest::addColumn<QString>("reason");
 
     QFile text(m_dir.filePath("libsuser.so"));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("not a shared object\n");
 
-    QTest::newRow("a missing file") << "/nonexistent/oriel/libsuser.so";
-    QTest::newRow("a file that is no library") << text.fileName();
+    QTest::newRow("a missing file") << "/nonexistent/oriel/libsuser.so" << QString();
+#ifdef Q_OS_WIN
+    QTest::newRow("a file that is no library")
+        << text.fileName()
+        << QStringLiteral("Loading %1 failed with error 193: not a 64-bit library")
+               .arg(text.fileName());
+#else
+    QTest::newRow("a file that is no library") << text.fileName() << QString();
+#endif
     QTest::newRow("a path with blanks and non-ASCII")
-        << QString::fromUtf8("/nonexistent/Program Files/\xec\x98\xa4/suser.so");
+        << QString::fromUtf8("/nonexistent/Program Files/\xec\x98\xa4/suser.so") << QString();
 #ifdef Q_OS_WIN
     // A machine without the SSO agent: nothing at the fixed place of its client library.
-    QTest::newRow("no DLL at the agent's place") << QStringLiteral("C:\\Windows\\Oriel\\suser.dll");
+    QTest::newRow("no DLL at the agent's place")
+        << QStringLiteral("C:\\Windows\\Oriel\\suser.dll") << QString();
     QTest::newRow("a Windows path with backslashes and blanks")
-        << QStringLiteral("C:\\Program Files\\Oriel Agent\\suser.dll");
+        << QStringLiteral("C:\\Program Files\\Oriel Agent\\suser.dll") << QString();
 #endif
 }
 
 void tst_identity::not_loadable()
 {
     QFETCH(QString, library);
+    QFETCH(QString, reason);
     tnw_selvane_sso sso(nullptr, library);
     QVERIFY(!sso.load_library());
     // The path as it stands, then the literal with its own leading blank.
-    QCOMPARE(captured_messages::texts(QtInfoMsg), QStringList{library + "  not found"});
-    QCOMPARE(captured_messages::messages().size(), 1);
+    QStringList lines{library + "  not found"};
+    if (!reason.isEmpty())
+        lines << reason;
+    QCOMPARE(captured_messages::texts(QtInfoMsg), lines);
+    QCOMPARE(captured_messages::messages().size(), lines.size());
     QVERIFY(captured_messages::messages().first().file.isEmpty());
     QVERIFY(!sso.free_library());
 }
@@ -275,7 +289,7 @@ void tst_identity::queries_without_library()
     for (tnw_selvane_sso* sso : {&never_loaded, &failed, &released}) {
         QCOMPARE(sso->is_safe_pc_running(), -1);
         tnw_sso_areas areas;
-        QCOMPARE(sso->get_curr_user_info(areas.second, areas.user_id), -1);
+        QCOMPARE(sso->get_curr_user_info(areas.user_id, areas.second), -1);
         QCOMPARE(area_bytes(areas.user_id), QByteArray(tnw_sso_area_size, '\0'));
         QVERIFY(!sso->free_library());
     }

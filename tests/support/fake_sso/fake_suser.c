@@ -1,5 +1,6 @@
 /* A stand-in for the SSO agent's client library, with the same two exports. Built three
- * times: complete, without IsSafePCRunning, and without GetCurrUserInfo. */
+ * times: complete, without IsSafePCRunning, and without GetCurrUserInfo; on Windows also a
+ * fourth time, complete, with its running check in a helper DLL that it imports. */
 
 #include "fake_sso_env.h"
 
@@ -31,11 +32,19 @@ static void trace(const char* line)
     fclose(file);
 }
 
+#ifdef FAKE_SSO_WITH_HELPER
+__declspec(dllimport) int fake_sso_helper_running(void);
+#endif
+
 #ifndef FAKE_SSO_WITHOUT_RUNNING
 FAKE_SSO_EXPORT int FAKE_SSO_CALL IsSafePCRunning(void)
 {
     trace("IsSafePCRunning");
+#ifdef FAKE_SSO_WITH_HELPER
+    return fake_sso_helper_running();
+#else
     return number_from_env(TNW_FAKE_SSO_RUNNING, 3);
+#endif
 }
 #endif
 
