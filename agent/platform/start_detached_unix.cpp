@@ -18,27 +18,21 @@
 
 namespace {
 
-struct spawn_attributes
+// A spawn attribute or file-action object, destroyed with its owner when it was made.
+template <typename T, int (*make)(T*), int (*destroy)(T*)> struct spawn_object
 {
-    posix_spawnattr_t attributes;
-    bool valid = posix_spawnattr_init(&attributes) == 0;
-    ~spawn_attributes()
+    T value;
+    bool valid = make(&value) == 0;
+    ~spawn_object()
     {
         if (valid)
-            posix_spawnattr_destroy(&attributes);
+            destroy(&value);
     }
 };
-
-struct spawn_actions
-{
-    posix_spawn_file_actions_t actions;
-    bool valid = posix_spawn_file_actions_init(&actions) == 0;
-    ~spawn_actions()
-    {
-        if (valid)
-            posix_spawn_file_actions_destroy(&actions);
-    }
-};
+using spawn_attributes =
+    spawn_object<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
+using spawn_actions = spawn_object<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
+                                   posix_spawn_file_actions_destroy>;
 
 // The user's home folder, or the root folder without one. The agent's own current folder is
 // wherever it was started from, which may be a folder another user filled: a browser command
@@ -60,9 +54,9 @@ bool prepare(spawn_attributes& spawn)
     sigemptyset(&reset);
     sigaddset(&reset, SIGPIPE);
     const short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    return spawn.valid && posix_spawnattr_setflags(&spawn.attributes, flags) == 0 &&
-           posix_spawnattr_setsigmask(&spawn.attributes, &none) == 0 &&
-           posix_spawnattr_setsigdefault(&spawn.attributes, &reset) == 0;
+    return spawn.valid && posix_spawnattr_setflags(&spawn.value, flags) == 0 &&
+           posix_spawnattr_setsigmask(&spawn.value, &none) == 0 &&
+           posix_spawnattr_setsigdefault(&spawn.value, &reset) == 0;
 }
 
 } // namespace
@@ -83,9 +77,9 @@ bool tnw_start_detached(const QString& program, const QStringList& arguments)
     spawn_actions actions;
     const QByteArray folder = working_folder();
     if (!prepare(spawn) || !actions.valid ||
-        posix_spawn_file_actions_addchdir_np(&actions.actions, folder.constData()) != 0)
+        posix_spawn_file_actions_addchdir_np(&actions.value, folder.constData()) != 0)
         return false;
     pid_t child = 0;
-    return posix_spawnp(&child, argv.front(), &actions.actions, &spawn.attributes, argv.data(),
-                        environ) == 0;
+    return posix_spawnp(&child, argv.front(), &actions.value, &spawn.value, argv.data(), environ) ==
+           0;
 }
