@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTextCodec>
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace quillmark_detail {
@@ -31,26 +33,6 @@ static_assert(QtDebugMsg == 0 && QtWarningMsg == 1 && QtCriticalMsg == 2 && QtFa
                   QtInfoMsg == 4,
               "levels[] is indexed by the message type");
 
-const level* level_of(QtMsgType type)
-{
-    const auto index = static_cast<std::size_t>(type);
-    return index < sizeof levels / sizeof levels[0] ? &levels[index] : nullptr;
-}
-
-char* write_bytes(char* out, const char* bytes, std::size_t n)
-{
-    std::memcpy(out, bytes, n);
-    return out + n;
-}
-
-// A 32-bit number in decimal, sign included, as a text stream writes it.
-char* write_decimal(char* out, qint32 value)
-{
-    const auto magnitude =
-        value < 0 ? 0 - static_cast<quint32>(value) : static_cast<quint32>(value);
-    return write_number(out, magnitude, value < 0, 10, false);
-}
-
 bool is_ascii(const char* text, std::size_t n)
 {
     unsigned char bits = 0;
@@ -59,8 +41,7 @@ bool is_ascii(const char* text, std::size_t n)
     return bits < 0x80;
 }
 
-// Copies the UTF-16 text as bytes when every unit is below 0x80; false (with out scribbled on)
-// otherwise.
+// Copies the text as bytes when every unit is ASCII; false, out scribbled on, otherwise.
 bool narrow_ascii(char* out, const QString& text)
 {
     const ushort* units = text.utf16();
@@ -88,15 +69,15 @@ bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 threa
         return false;
     p = stamp.write(p);
     *p++ = '\t';
-    p = write_decimal(p, thread);
+    p = std::to_chars(p, p + 12, thread).ptr;
     *p++ = '\t';
     std::memcpy(p, lvl.tag, sizeof lvl.tag);
     p += lvl.size;
     if (lvl.with_place) {
-        p = write_bytes(p, function, function_size);
-        p = write_bytes(p, "\t[", 2);
-        p = write_decimal(p, context.line);
-        p = write_bytes(p, "]\t", 2);
+        p = std::copy_n(function, function_size, p);
+        p = std::copy_n("\t[", 2, p);
+        p = std::to_chars(p, p + 12, context.line).ptr;
+        p = std::copy_n("]\t", 2, p);
     }
     if (!narrow_ascii(p, message))
         return false;
@@ -106,8 +87,8 @@ bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 threa
     return true;
 }
 
-// Any other text: the whole line goes through the codec in one pass, as a text stream on the file
-// would convert it, so that stateful encodings and unpaired surrogates come out the same.
+// Any other text: the whole line through the codec in one pass, as a text stream on the file
+// would, so that stateful encodings and unpaired surrogates come out the same.
 QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lvl,
                         const QMessageLogContext& context, const QString& message,
                         QTextCodec* codec)
@@ -122,7 +103,6 @@ QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lv
                 QString::number(context.line) + QLatin1String("]\t");
     }
     text += message + QLatin1Char('\n');
-
     if (!codec)
         return text.toLatin1();
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
@@ -141,33 +121,16 @@ bool fixed_buffer::append(const char* bytes, std::size_t n)
     return true;
 }
 
-char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
-                   bool capitals)
-{
-    const char* digits = capitals ? "0123456789ABCDEF" : "0123456789abcdef";
-    char reversed[64];
-    std::size_t n = 0;
-    do {
-        reversed[n++] = digits[magnitude % base];
-        magnitude /= base;
-    } while (magnitude != 0);
-    if (negative)
-        *out++ = '-';
-    while (n > 0)
-        *out++ = reversed[--n];
-    return out;
-}
-
 bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
                QtMsgType type, const QMessageLogContext& context, const QString& message,
                QTextCodec* codec)
 {
-    const level* lvl = level_of(type);
-    if (!lvl)
+    const auto index = static_cast<std::size_t>(type);
+    if (index >= sizeof levels / sizeof levels[0])
         return false;
     if (!codec || codec->mibEnum() != utf8_mib ||
-        !append_ascii_line(out, stamp, thread, *lvl, context, message))
-        spill = encoded_line(stamp, thread, *lvl, context, message, codec);
+        !append_ascii_line(out, stamp, thread, levels[index], context, message))
+        spill = encoded_line(stamp, thread, levels[index], context, message, codec);
     return true;
 }
 

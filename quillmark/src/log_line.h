@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
+#include <cstdarg>
 #include <cstddef>
 
 class QByteArray;
 class QMessageLogContext;
-class QString;
 class QTextCodec;
 
 namespace quillmark_detail {
@@ -35,16 +35,29 @@ private:
     std::size_t m_size = 0;
 };
 
-// Writes magnitude in base 10 or 16 at out, led by '-' when negative, and returns the end; out
-// needs room for 24 bytes.
-char* write_number(char* out, unsigned long long magnitude, bool negative, unsigned base,
-                   bool capitals);
-
-// The file line of one Qt message in the bytes codec gives (Latin-1 when null; the function name
-// is read as Latin-1): in out when it is ASCII in a UTF-8 locale and fits, else in spill. False,
-// making nothing, for a type that is never logged.
+// The file line of a Qt message in codec's bytes (Latin-1 when null, as the function name is
+// read): in out when ASCII in UTF-8 and fits, else in spill; false for a type never logged.
 bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
                QtMsgType type, const QMessageLogContext& context, const QString& message,
                QTextCodec* codec);
+
+// Which texts the local encoding keeps byte for byte: valid UTF-8 in UTF-8, ASCII in another
+// encoding that keeps ASCII as it is, none otherwise.
+enum class passthrough
+{
+    none,
+    ascii,
+    utf8
+};
+passthrough passthrough_for(QTextCodec* codec);
+
+// Appends what log_message() gives, in the local encoding with line feeds as line ends, when the
+// format holds only "%%", "%s", "%d", "%i" (with "l", "ll"), "%u", "%x", "%X" (with "l", "ll",
+// "z"), no text is null or fails rule, and it fits; false otherwise, out partly filled.
+bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule);
+
+// The general way: the format read in the local encoding, then expanded reading it and "%s"
+// texts as UTF-8; with a "%n", as it stands: a log call never writes through its arguments.
+QString log_message(const char* format, va_list args);
 
 } // namespace quillmark_detail

@@ -18,7 +18,7 @@ const std::size_t line_end_size = 1;
 
 namespace {
 
-// gettid() is a system call; a thread's id never changes, except in the child of a fork.
+// gettid() is a system call; a thread's id changes only in the child of a fork.
 thread_local qint32 t_thread_id = 0;
 [[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 

@@ -10,9 +10,7 @@
 
 namespace quillmark_detail {
 
-namespace {
-std::atomic<clock_function> g_clock{nullptr};
-}
+static std::atomic<clock_function> g_clock{nullptr};
 
 qint64 now_ms()
 {

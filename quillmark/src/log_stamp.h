@@ -8,32 +8,25 @@ namespace quillmark_detail {
 
 using clock_function = qint64 (*)();
 
-// Milliseconds since the epoch: the system clock, unless a test has put in its own to cross
-// midnight without waiting. Every time stamp and date of both loggers comes from here.
+// Milliseconds since the epoch for every stamp and date of both loggers: the system clock, unless
+// a test has set its own (nullptr restores it) to cross midnight without waiting.
 qint64 now_ms();
-
-// nullptr restores the system clock.
 void set_clock(clock_function fn);
 
-// Qt makes its Gregorian calendar on first use, and threads that come first together may get
-// none, so that a date is written as "": the first caller makes it while the others wait. Called
-// before every date is written or read.
+// Qt makes its calendar on first use, and threads that come first together may get none, writing
+// a date as "": called before any date is written or read, the first caller makes it.
 void make_calendar_once();
 
-// The local time stamp "yyyy-MM-dd hh:mm:ss:zzz" and local date of an instant. Converting to
-// local time reads the time zone (with TZ unset glibc stats /etc/localtime on every conversion),
-// so the text up to the seconds and the date are worked out once per second and reused.
-// Trivially destructible, so that a thread-local one costs nothing at thread or process exit.
+// The local stamp "yyyy-MM-dd hh:mm:ss:zzz" and date of an instant, worked out once a second (glibc
+// stats /etc/localtime each time with TZ unset). Trivially destructible: cheap as a thread-local.
 class stamp_cache
 {
 public:
-    // Room write() needs.
-    static constexpr std::size_t max_size = 24;
+    static constexpr std::size_t max_size = 24; // the room write() needs
 
     // Moves to the instant ms since the epoch; true when that is another second than before.
     bool set_time(qint64 ms);
-    // Of the instant last set: the local date, the stamp's length; write() puts the stamp at out
-    // (up to max_size bytes there) and returns its end.
+    // Of the instant last set; write() puts the stamp at out and returns its end.
     QDate date() const { return m_date; }
     std::size_t size() const { return m_prefix_size + 3; }
     char* write(char* out) const;

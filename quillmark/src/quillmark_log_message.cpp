@@ -1,22 +1,15 @@
-#include "quillmark_log_message.h"
-
 #include "log_line.h"
+
 #include "log_platform.h"
 
 #include <QTextCodec>
 
+#include <charconv>
 #include <cstring>
 
 namespace quillmark_detail {
 
 namespace {
-
-// Noncharacters and the byte order mark are valid UTF-8 that decoders may still drop or
-// replace; such text takes the general way, which is the reference.
-bool is_doubtful(char32_t code)
-{
-    return code == 0xFEFF || (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
-}
 
 // The length of the UTF-8 sequence at p (p < end), or 0 when it is not one to pass through.
 std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
@@ -35,25 +28,21 @@ std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
             return 0;
         code = (code << 6) | (p[i] & 0x3F);
     }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    if (code < least[extra] || code > 0x10FFFF || surrogate || is_doubtful(code))
-        return 0;
-    return extra + 1;
+    // Noncharacters and the byte order mark are valid, but decoders may drop or replace them:
+    // such text takes the general way, which is the reference.
+    const bool doubtful = code == 0xFEFF || (code >= 0xFDD0 && code <= 0xFDEF) ||
+                          (code & 0xFFFE) == 0xFFFE || (code >= 0xD800 && code <= 0xDFFF);
+    return code < least[extra] || code > 0x10FFFF || doubtful ? 0 : extra + 1;
 }
 
 bool passes(const char* begin, const char* end, passthrough rule)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(begin);
     const auto* stop = reinterpret_cast<const unsigned char*>(end);
-    while (p < stop) {
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const std::size_t n = rule == passthrough::utf8 ? sequence_length(p, stop) : 0;
+    for (std::size_t n = 1; p < stop; p += n) {
+        n = *p < 0x80 ? 1 : rule == passthrough::utf8 ? sequence_length(p, stop) : 0;
         if (n == 0)
             return false;
-        p += n;
     }
     return true;
 }
@@ -62,12 +51,10 @@ bool append_text(fixed_buffer& out, const char* begin, const char* end)
 {
     if (line_end_size == 1)
         return out.append(begin, static_cast<std::size_t>(end - begin));
-    for (const char* p = begin; p < end; ++p) {
-        const bool ok = *p == '\n' ? out.append(line_end, line_end_size) : out.append(p, 1);
-        if (!ok)
-            return false;
-    }
-    return true;
+    bool ok = true;
+    for (const char* p = begin; ok && p < end; ++p)
+        ok = *p == '\n' ? out.append(line_end, line_end_size) : out.append(p, 1);
+    return ok;
 }
 
 bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
@@ -78,20 +65,21 @@ bool append_checked(fixed_buffer& out, const char* begin, const char* end, passt
 bool append_integer(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
 {
     char text[24]; // 64 bits in decimal with a sign, or in hexadecimal
-    const char* end = nullptr;
+    char* end = text;
     if (conversion == 'd' || conversion == 'i') {
-        const long long value = longs == 0   ? va_arg(args, int)
-                                : longs == 1 ? va_arg(args, long)
-                                             : va_arg(args, long long);
-        const auto magnitude = value < 0 ? 0 - static_cast<unsigned long long>(value)
-                                         : static_cast<unsigned long long>(value);
-        end = write_number(text, magnitude, value < 0, 10, false);
+        end = std::to_chars(text, text + sizeof text,
+                            longs == 0   ? va_arg(args, int)
+                            : longs == 1 ? va_arg(args, long)
+                                         : va_arg(args, long long))
+                  .ptr;
     } else {
         const unsigned long long value = size_type    ? va_arg(args, std::size_t)
                                          : longs == 0 ? va_arg(args, unsigned)
                                          : longs == 1 ? va_arg(args, unsigned long)
                                                       : va_arg(args, unsigned long long);
-        end = write_number(text, value, false, conversion == 'u' ? 10 : 16, conversion == 'X');
+        end = std::to_chars(text, text + sizeof text, value, conversion == 'u' ? 10 : 16).ptr;
+        for (char* c = text; conversion == 'X' && c < end; ++c)
+            *c = *c >= 'a' ? static_cast<char>(*c - 'a' + 'A') : *c;
     }
     return out.append(text, static_cast<std::size_t>(end - text));
 }
@@ -158,17 +146,13 @@ bool append_simple_message(fixed_buffer& out, const char* format, va_list args, 
     va_list rest;
     va_copy(rest, args);
     bool ok = true;
-    const char* p = format;
-    for (;;) {
+    for (const char* p = format; ok;) {
         const char* percent = std::strchr(p, '%');
-        const char* chunk_end = percent ? percent : p + std::strlen(p);
-        ok = append_checked(out, p, chunk_end, rule);
+        ok = append_checked(out, p, percent ? percent : p + std::strlen(p), rule);
         if (!ok || !percent)
             break;
         p = percent + 1;
         ok = append_conversion(out, p, rest, rule);
-        if (!ok)
-            break;
     }
     va_end(rest);
     return ok;
