@@ -1,7 +1,7 @@
 #include "day_file.h"
 
+#include "log_line.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,7 +15,7 @@ QString log_directory()
     const QString program_dir = QCoreApplication::instance()
                                     ? QCoreApplication::applicationDirPath()
                                     : executable_directory();
-    return program_dir + path_separator + QLatin1String("logs");
+    return program_dir + QDir::separator() + QLatin1String("logs");
 }
 
 QString log_file_name(const QDate& day)
@@ -33,7 +33,7 @@ void day_file::open(const QDate& day)
     m_date = day;
     const QString name = log_file_name(day);
     const auto open_in = [&](const QString& folder) {
-        m_file->setFileName(folder + path_separator + name);
+        m_file->setFileName(folder + QDir::separator() + name);
         return !folder.isEmpty() && open_day_file(*m_file, m_mode);
     };
     const QString program_dir = log_directory();
@@ -45,8 +45,7 @@ void day_file::open(const QDate& day)
 
 void day_file::release()
 {
-    // Deleted at once, not later: the object may belong to a thread without an event loop, and
-    // every user of the pointer is serialised with us.
+    // Not deleteLater(): its thread may have no event loop; all users are serialised with us.
     delete m_file;
     m_file = nullptr;
 }

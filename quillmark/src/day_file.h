@@ -9,22 +9,20 @@ class QFile;
 
 namespace quillmark_detail {
 
-// "<program dir>/logs", shared by both loggers; without an application object (a C host) the
-// executable's folder is the same place.
+// "<program dir>/logs" for both loggers; a C host has no application object to ask.
 QString log_directory();
 // "<yyyy-MM-dd>_tarnwell.log", in the program's folder and in the user's alike.
 QString log_file_name(const QDate& day);
 
-// One logger's day file, in the logger's own fields. Where this user cannot use the file in the
-// program's folder (no right to make or open it, not a plain file of its own) the same name in the
-// user's own log folder takes the lines. Callers serialise the calls.
+// One logger's day file, in its own fields. Where this user cannot use the program's file (no
+// right to it, not a plain file of its own) the user's own log folder takes the lines.
 class day_file
 {
 public:
     day_file(QDate& date, QFile*& file, QIODevice::OpenMode mode)
         : m_date(date), m_file(file), m_mode(mode)
     {}
-    // Opens the file of day; the file is null until the next date when neither place will do.
+    // The file is null until the next date when neither place will do.
     void open(const QDate& day);
     // Opens the file of day unless it is the date open, or tried, already.
     void follow(const QDate& day)

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 
 #include <cstdarg>
 #include <cstddef>
+#include <limits>
 
-class QByteArray;
 class QMessageLogContext;
 class QTextCodec;
 
@@ -14,9 +15,41 @@ namespace quillmark_detail {
 // The MIB number of UTF-8, whose bytes of ASCII and valid text are the text itself.
 constexpr int utf8_mib = 106;
 
-class stamp_cache;
+using clock_function = qint64 (*)();
 
-// Bytes gathered in storage the caller provides (on its stack, say); nothing is allocated.
+// Milliseconds since the epoch for every stamp and date of both loggers: the system clock, unless
+// a test has set its own (nullptr restores it) to cross midnight without waiting.
+qint64 now_ms();
+void set_clock(clock_function fn);
+
+// Qt makes its calendar on first use, and threads that come first together may get none, writing
+// a date as "": called before any date is written or read, the first caller makes it.
+void make_calendar_once();
+
+// The local stamp "yyyy-MM-dd hh:mm:ss:zzz" and date of an instant, worked out once a second (glibc
+// stats /etc/localtime each time with TZ unset). Trivially destructible: cheap as a thread-local.
+class stamp_cache
+{
+public:
+    static constexpr std::size_t max_size = 24; // the room write() needs
+
+    // Moves to the instant ms since the epoch; true when that is another second than before.
+    bool set_time(qint64 ms);
+    // Of the instant last set; write() puts the stamp at out and returns its end.
+    QDate date() const { return m_date; }
+    std::size_t size() const { return m_prefix_size + 3; }
+    char* write(char* out) const;
+
+private:
+    qint64 m_second = std::numeric_limits<qint64>::min(); // no instant's second
+    int m_millis = 0;
+    // "yyyy-MM-dd hh:mm:ss:"
+    char m_prefix[max_size - 3] = {};
+    std::size_t m_prefix_size = 0;
+    QDate m_date;
+};
+
+// Bytes in the caller's storage (on its stack, say); nothing is allocated.
 class fixed_buffer
 {
 public:
@@ -41,8 +74,7 @@ bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, q
                QtMsgType type, const QMessageLogContext& context, const QString& message,
                QTextCodec* codec);
 
-// Which texts the local encoding keeps byte for byte: valid UTF-8 in UTF-8, ASCII in another
-// encoding that keeps ASCII as it is, none otherwise.
+// Which texts the local encoding keeps byte for byte: valid UTF-8, ASCII, or none.
 enum class passthrough
 {
     none,

@@ -20,8 +20,7 @@
 
 namespace quillmark_detail {
 
-// Set while this thread holds a logger's lock: a message it emits meanwhile (the file layer
-// warns, a host's handler logs through the exports) is dropped, or it would wait for itself.
+// While this thread holds a logger's lock a message it emits is dropped: it would wait for itself.
 inline thread_local bool t_lock_held = false;
 
 // Set at process end: both loggers stop writing but stay, as other threads may be inside them.
@@ -32,8 +31,7 @@ inline std::atomic<bool> g_torn_down{false};
 // flag before it reads the count, so either the clean-up waits for it or it sees the flag.
 inline std::atomic<int> g_writers{0};
 
-// A writer, counted while it lives; open() (asked again with the lock held) unless the process
-// has ended or the thread is inside a logger's lock.
+// A writer, counted while it lives; open() unless at exit or inside a logger's lock.
 class writer_gate
 {
 public:
@@ -61,10 +59,8 @@ inline bool take(QReadWriteLock& lock, int timeout_ms)
 }
 inline bool take(std::timed_mutex& lock, int timeout_ms)
 {
-    if (timeout_ms >= 0)
-        return lock.try_lock_for(std::chrono::milliseconds(timeout_ms));
-    lock.lock();
-    return true;
+    return timeout_ms >= 0 ? lock.try_lock_for(std::chrono::milliseconds(timeout_ms))
+                           : (lock.lock(), true);
 }
 
 // A logger's lock, held for writing, with the thread marked meanwhile; a timed wait gives up at
@@ -103,9 +99,8 @@ private:
     bool m_held;
 };
 
-// At exit: the flag set, the file let go under the lock if it comes in time, then the writers
-// inside waited for; the deadline is long enough for one write, short enough where the system has
-// stopped the other threads already (Windows does).
+// At exit: the file let go under the lock, then the writers inside waited for, long enough for a
+// write, not long where the system has stopped the other threads already (Windows does).
 template <typename Lock, typename Release> void stop_at_exit(Lock& lock, Release release)
 {
     g_torn_down.store(true);

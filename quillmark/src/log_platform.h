@@ -7,9 +7,12 @@ class QFile;
 
 namespace quillmark_detail {
 
-extern const QChar path_separator;
-extern const char line_end[];
-extern const std::size_t line_end_size;
+#ifdef Q_OS_WIN
+constexpr char line_end[] = "\r\n";
+#else
+constexpr char line_end[] = "\n";
+#endif
+constexpr std::size_t line_end_size = sizeof line_end - 1;
 
 // The emitting thread as a line shows it: the kernel's thread id (a fork's child has its own).
 qint32 current_thread_id();
@@ -24,14 +27,12 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode);
 QString user_log_directory(bool make);
 
 #ifdef Q_OS_WIN
-// The owner SID's bytes of an open file, empty when unknown; a test may put in its own lookup
-// (nullptr restores the system's), as wine keeps no owners.
+// The owner SID of an open file, or empty; tests set their own (wine keeps no owners).
 using owner_lookup = QByteArray (*)(void* handle);
 void set_owner_lookup(owner_lookup fn);
 #endif
 
-// Writes the line at the end of the file in one call, after what a host wrote through the same
-// object, and returns once it has reached the file. Errors are ignored.
+// One write at the end, after what a host wrote through the object; errors are ignored.
 void write_line(QFile& file, const char* line, std::size_t size);
 
 // Found without an application object.

@@ -12,17 +12,10 @@
 
 namespace quillmark_detail {
 
-const QChar path_separator = QLatin1Char('/');
-const char line_end[] = "\n";
-const std::size_t line_end_size = 1;
-
-namespace {
-
 // gettid() is a system call; a thread's id changes only in the child of a fork.
-thread_local qint32 t_thread_id = 0;
-[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
-
-} // namespace
+static thread_local qint32 t_thread_id = 0;
+[[maybe_unused]] static const int g_fork_hook =
+    pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 
 qint32 current_thread_id()
 {

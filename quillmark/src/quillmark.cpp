@@ -9,15 +9,11 @@
 
 using namespace quillmark_detail;
 
-namespace {
-
 // Read back and written again, so that only the exact form with a real date passes.
-bool is_daily_log_name(const QString& name)
+static bool is_daily_log_name(const QString& name)
 {
     return log_file_name(QDate::fromString(name.left(10), QLatin1String("yyyy-MM-dd"))) == name;
 }
-
-} // namespace
 
 quillmark::quillmark()
 {
@@ -42,10 +38,7 @@ quillmark::~quillmark()
 
 void quillmark::write_log(QString line)
 {
-    QByteArray bytes = line.toLocal8Bit();
-    if (line_end_size > 1)
-        bytes.replace("\n", line_end);
-    bytes.append(line_end);
+    const QByteArray bytes = line.toLocal8Bit().replace("\n", line_end).append(line_end);
     write_log_bytes(bytes.constData(), std::size_t(bytes.size()));
 }
 

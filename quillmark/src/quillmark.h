@@ -4,13 +4,12 @@
 #include <QTimer>
 
 #include "day_file.h"
-#include "log_stamp.h"
+#include "log_line.h"
 
 #include <atomic>
 #include <mutex>
 
-// The logger behind the exports of quillmark_log.h: writes finished lines into the day's file,
-// follows the date, and hourly removes daily files unwritten for longer than the retention.
+// The logger behind quillmark_log.h, which also removes old daily files hourly.
 class quillmark : public QObject
 {
     Q_OBJECT
@@ -23,7 +22,6 @@ public:
     static constexpr QIODevice::OpenMode open_mode =
         QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered;
 
-    // Opens the day's file and, on the application's thread, starts the retention timer.
     quillmark();
     ~quillmark() override;
 
@@ -52,7 +50,6 @@ private:
     QFile* m_file = nullptr;
     QDate m_file_date;
     QString m_log_dir = quillmark_detail::log_directory();
-    // The time of the line being written, under m_lock.
     quillmark_detail::stamp_cache m_today;
     quillmark_detail::day_file m_day{m_file_date, m_file, open_mode};
 };

@@ -4,7 +4,6 @@
 #include "log_line.h"
 #include "log_lock.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 
 #include <QDir>
 #include <QTextCodec>
@@ -15,13 +14,11 @@ using namespace quillmark_detail;
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
-namespace {
-
 using write_lock = held_lock<QReadWriteLock>;
 
 // Qt destroys its global data in the at-exit list too, which runs backwards: what the handler
 // needs is made before our clean-up is registered, so that a line written at exit still finds it.
-void set_up_what_the_handler_needs()
+static void set_up_what_the_handler_needs()
 {
     // A contended read-write lock keeps its wait record in a list of Qt's global data.
     QReadWriteLock contended;
@@ -32,8 +29,6 @@ void set_up_what_the_handler_needs()
     QTextCodec::codecForLocale();
     QDir(log_directory()).exists();
 }
-
-} // namespace
 
 // What the handler reuses from line to line, under the logger's lock.
 struct quillmarkv2::line_state
@@ -127,8 +122,7 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
     if (!gate.open())
         return;
     quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
-    // Qt's lock, not a lighter one as the exports use: a host may take get_lock() to write into
-    // the file itself.
+    // Qt's lock, unlike the exports': a host may take get_lock() to write into the file itself.
     const write_lock held(log->m_lock);
     if (gate.open())
         log->write_message(type, context, message);

@@ -1,7 +1,7 @@
 #include "day_file.h"
 #include "log_files.h"
+#include "log_line.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 #include "quillmark.h"
 
 #include <quillmark/quillmark_log.h>
