@@ -12,10 +12,9 @@ namespace quillmark_detail {
 
 QString log_directory()
 {
-    const QString program_dir = QCoreApplication::instance()
-                                    ? QCoreApplication::applicationDirPath()
-                                    : executable_directory();
-    return program_dir + QDir::separator() + QLatin1String("logs");
+    return (QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                         : executable_directory()) +
+           QDir::separator() + QLatin1String("logs");
 }
 
 QString log_file_name(const QDate& day)
@@ -31,9 +30,8 @@ void day_file::open(const QDate& day)
         m_file = new QFile;
     m_file->close();
     m_date = day;
-    const QString name = log_file_name(day);
     const auto open_in = [&](const QString& folder) {
-        m_file->setFileName(folder + QDir::separator() + name);
+        m_file->setFileName(folder + QDir::separator() + log_file_name(day));
         return !folder.isEmpty() && open_day_file(*m_file, m_mode);
     };
     const QString program_dir = log_directory();

@@ -3,19 +3,16 @@
 #include <QDate>
 #include <QIODevice>
 
-#include <cstddef>
-
 class QFile;
 
 namespace quillmark_detail {
 
 // "<program dir>/logs" for both loggers; a C host has no application object to ask.
 QString log_directory();
-// "<yyyy-MM-dd>_tarnwell.log", in the program's folder and in the user's alike.
+// "<yyyy-MM-dd>_tarnwell.log", in either folder.
 QString log_file_name(const QDate& day);
 
-// One logger's day file, in its own fields. Where this user cannot use the program's file (no
-// right to it, not a plain file of its own) the user's own log folder takes the lines.
+// One logger's day file, in its fields: the program's, else the same name in the user's folder.
 class day_file
 {
 public:
@@ -31,7 +28,6 @@ public:
             open(day);
     }
     void release();
-    // Appends one whole line to the open file, if any.
     void write(const char* line, std::size_t size);
 
 private:

@@ -86,14 +86,12 @@ QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lv
                         QTextCodec* codec)
 {
     char head[stamp_cache::max_size];
-    const char* head_end = stamp.write(head);
-    QString text = QString::fromLatin1(head, static_cast<int>(head_end - head)) +
+    QString text = QString::fromLatin1(head, static_cast<int>(stamp.write(head) - head)) +
                    QLatin1Char('\t') + QString::number(thread) + QLatin1Char('\t') +
                    QLatin1String(lvl.tag, static_cast<int>(lvl.size));
-    if (lvl.with_place) {
+    if (lvl.with_place)
         text += QLatin1String(context.function) + QLatin1String("\t[") +
                 QString::number(context.line) + QLatin1String("]\t");
-    }
     text += message + QLatin1Char('\n');
     if (!codec)
         return text.toLatin1();
@@ -107,8 +105,7 @@ bool fixed_buffer::append(const char* bytes, std::size_t n)
 {
     if (m_capacity - m_size < n)
         return false;
-    if (n)
-        std::memcpy(m_data + m_size, bytes, n);
+    std::copy_n(bytes, n, m_data + m_size);
     m_size += n;
     return true;
 }
@@ -141,8 +138,7 @@ void set_clock(clock_function fn)
 
 void make_calendar_once()
 {
-    static const bool made = QCalendar().isValid();
-    Q_UNUSED(made);
+    [[maybe_unused]] static const bool made = QCalendar().isValid();
 }
 
 bool stamp_cache::set_time(qint64 ms)

@@ -4,7 +4,6 @@
 #include <QString>
 
 #include <cstdarg>
-#include <cstddef>
 #include <limits>
 
 class QMessageLogContext;
@@ -12,13 +11,11 @@ class QTextCodec;
 
 namespace quillmark_detail {
 
-// The MIB number of UTF-8, whose bytes of ASCII and valid text are the text itself.
-constexpr int utf8_mib = 106;
+constexpr int utf8_mib = 106; // UTF-8's number
 
 using clock_function = qint64 (*)();
 
-// Milliseconds since the epoch for every stamp and date of both loggers: the system clock, unless
-// a test has set its own (nullptr restores it) to cross midnight without waiting.
+// Every stamp's and date's time: the system clock, or a test's (nullptr restores the system's).
 qint64 now_ms();
 void set_clock(clock_function fn);
 
@@ -43,8 +40,7 @@ public:
 private:
     qint64 m_second = std::numeric_limits<qint64>::min(); // no instant's second
     int m_millis = 0;
-    // "yyyy-MM-dd hh:mm:ss:"
-    char m_prefix[max_size - 3] = {};
+    char m_prefix[max_size - 3] = {}; // "yyyy-MM-dd hh:mm:ss:"
     std::size_t m_prefix_size = 0;
     QDate m_date;
 };

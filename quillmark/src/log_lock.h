@@ -26,9 +26,8 @@ inline thread_local bool t_lock_held = false;
 // Set at process end: both loggers stop writing but stay, as other threads may be inside them.
 inline std::atomic<bool> g_torn_down{false};
 
-// Right after our clean-up at exit, Qt frees what a writer may be using (a contended lock's wait
-// record, the codecs). A writer counts itself before it reads the flag and the clean-up sets the
-// flag before it reads the count, so either the clean-up waits for it or it sees the flag.
+// Qt frees what writers use (lock wait records, codecs) right after our clean-up: a writer counts
+// itself before it reads the flag, the clean-up sets it before it reads the count.
 inline std::atomic<int> g_writers{0};
 
 // A writer, counted while it lives; open() unless at exit or inside a logger's lock.

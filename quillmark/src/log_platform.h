@@ -17,9 +17,8 @@ constexpr std::size_t line_end_size = sizeof line_end - 1;
 // The emitting thread as a line shows it: the kernel's thread id (a fork's child has its own).
 qint32 current_thread_id();
 
-// Opens the file of its name for appending, made private to the user when missing. Only a
-// regular file of this user with one name will do: not a link, nor a pipe or device that would
-// block or swallow the lines, nor a second name of another file the lines would go into.
+// Opens the file for appending, private to the user when made. Only a regular file of this user
+// with one name will do: no link, no pipe or device, no second name of another file.
 bool open_day_file(QFile& file, QIODevice::OpenMode mode);
 
 // "%LOCALAPPDATA%\Tarnwell\logs" or "$XDG_STATE_HOME/tarnwell/logs", empty when there is none;
@@ -35,7 +34,6 @@ void set_owner_lookup(owner_lookup fn);
 // One write at the end, after what a host wrote through the object; errors are ignored.
 void write_line(QFile& file, const char* line, std::size_t size);
 
-// Found without an application object.
 QString executable_directory();
 
 // Keeps the library mapped until the process ends, for threads still logging meanwhile.

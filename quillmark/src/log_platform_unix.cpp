@@ -34,12 +34,11 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     if (fd < 0)
         return false;
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        info.st_nlink != 1 || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        info.st_nlink == 1 && file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
 }
 
 void write_line(QFile& file, const char* line, std::size_t size)
@@ -48,7 +47,6 @@ void write_line(QFile& file, const char* line, std::size_t size)
     if (file.bytesToWrite() > 0)
         file.flush();
     const int fd = file.handle();
-    // The descriptor is open for appending (O_APPEND), so the kernel puts every write at the end.
     while (size > 0) {
         const ssize_t written = ::write(fd, line, size);
         if (written < 0 && errno == EINTR)

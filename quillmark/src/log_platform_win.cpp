@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 namespace quillmark_detail {
 
@@ -95,11 +94,10 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     if (fd < 0)
         return false;
     handle.release(); // the descriptor owns it now
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::_close(fd);
-        return false;
-    }
-    return true;
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::_close(fd);
+    return false;
 }
 
 void write_line(QFile& file, const char* line, std::size_t size)
@@ -124,7 +122,7 @@ QString user_log_directory(bool make)
 
 QString executable_directory()
 {
-    std::vector<wchar_t> buffer(32768);
+    std::wstring buffer(32768, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
     const QString path = QString::fromWCharArray(buffer.data(), int(length));
     return QFileInfo(QDir::fromNativeSeparators(path)).absolutePath();

@@ -17,11 +17,9 @@ static bool is_daily_log_name(const QString& name)
 
 quillmark::quillmark()
 {
-    QDir().mkpath(m_log_dir);
     m_today.set_time(now_ms());
     m_day.open(m_today.date());
-    // A timer fires only through its thread's event loop; the application's thread is the one
-    // whose loop outlives every caller, elsewhere (no application, a worker) there is none.
+    // A timer fires through its thread's loop: only the application's outlives every caller.
     const QCoreApplication* app = QCoreApplication::instance();
     if (m_file && app && app->thread() == QThread::currentThread() &&
         connect(&m_timer, SIGNAL(timeout()), this, SLOT(st_delete_file())))

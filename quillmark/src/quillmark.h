@@ -25,9 +25,8 @@ public:
     quillmark();
     ~quillmark() override;
 
-    // Appends line and a line end to the file of the current date, or drops it.
+    // A line and its line end, or its bytes with their line end, to the day's file or nowhere.
     void write_log(QString line);
-    // The same for a whole line already in the local encoding, line end included.
     void write_log_bytes(const char* bytes, std::size_t size);
 
     bool debug_mode() const { return m_debug.load(std::memory_order_relaxed); }
@@ -42,8 +41,7 @@ private slots:
 private:
     friend class tst_quillmark_log;
 
-    // Not one of Qt's locks: their wait records live in Qt's global data, which is gone before
-    // the process has stopped writing.
+    // Not Qt's: its wait records are in Qt's global data, gone before the process stops writing.
     std::timed_mutex m_lock;
     std::atomic<bool> m_debug{false};
     QTimer m_timer;

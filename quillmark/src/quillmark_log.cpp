@@ -1,6 +1,5 @@
 #include <quillmark/quillmark_log.h>
 
-#include "log_line.h"
 #include "log_lock.h"
 #include "log_platform.h"
 #include "quillmark.h"
@@ -33,8 +32,7 @@ std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
             return 0;
         code = (code << 6) | (p[i] & 0x3F);
     }
-    // Noncharacters and the byte order mark are valid, but decoders may drop or replace them:
-    // such text takes the general way, which is the reference.
+    // Decoders may drop noncharacters and byte order marks: the general way is the reference.
     const bool doubtful = code == 0xFEFF || (code >= 0xFDD0 && code <= 0xFDEF) ||
                           (code & 0xFFFE) == 0xFFFE || (code >= 0xD800 && code <= 0xDFFF);
     return code < least[extra] || code > 0x10FFFF || doubtful ? 0 : extra + 1;
@@ -89,10 +87,8 @@ bool append_integer(fixed_buffer& out, char conversion, int longs, bool size_typ
 // One conversion, p just after its '%'; moves p past it.
 bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthrough rule)
 {
-    if (*p == '%') {
-        ++p;
-        return out.append("%", 1);
-    }
+    if (*p == '%')
+        return out.append(p++, 1);
     const bool size_type = *p == 'z';
     p += size_type ? 1 : 0;
     const int longs = size_type || p[0] != 'l' ? 0 : p[1] != 'l' ? 1 : 2;
@@ -111,8 +107,7 @@ bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthr
 bool has_count_conversion(const char* format)
 {
     for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p, '%')) {
-        ++p;
-        if (*p == '%') {
+        if (*++p == '%') {
             ++p;
             continue;
         }
@@ -128,10 +123,8 @@ bool has_count_conversion(const char* format)
 
 passthrough passthrough_for(QTextCodec* codec)
 {
-    if (!codec)
-        return passthrough::none;
-    if (codec->mibEnum() == utf8_mib)
-        return passthrough::utf8;
+    if (!codec || codec->mibEnum() == utf8_mib)
+        return codec ? passthrough::utf8 : passthrough::none;
     QByteArray ascii;
     for (int c = 1; c < 0x80; ++c)
         ascii.append(static_cast<char>(c));

@@ -38,8 +38,7 @@ struct quillmarkv2::line_state
     {}
     day_file day;
     stamp_cache stamp;
-    // The locale's codec, looked up once a second rather than for every line.
-    QTextCodec* codec = nullptr;
+    QTextCodec* codec = nullptr; // the locale's, looked up once a second, not for every line
 };
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state(*this)) {}
@@ -63,19 +62,16 @@ quillmarkv2* quillmarkv2::get_instance()
 
 void quillmarkv2::exit_instance()
 {
-    if (m_instance_ptr) {
+    if (m_instance_ptr)
         m_instance_ptr->deleteLater();
-        m_instance_ptr = nullptr;
-    }
+    m_instance_ptr = nullptr;
 }
 
 void quillmarkv2::initialize(bool debug)
 {
-    {
-        const write_lock held(m_lock);
-        m_debug = debug;
-    }
     set_file_object();
+    const write_lock held(m_lock);
+    m_debug = debug;
     qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
@@ -103,7 +99,6 @@ void quillmarkv2::set_file_object()
 
 bool quillmarkv2::check_compare_date()
 {
-    // One local-time conversion; the handler compares against its per-second cache instead.
     const QDate today = QDateTime::fromMSecsSinceEpoch(now_ms()).date();
     const write_lock held(m_lock);
     return m_file_date == today;
@@ -131,8 +126,7 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
 void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
                                 const QString& message)
 {
-    // Under the lock: the lines of a file follow their time stamps, and no writer sees the file
-    // being replaced at the day switch.
+    // Under the lock: lines follow their stamps, and no writer sees the day's file replaced.
     stamp_cache& stamp = m_line_ptr->stamp;
     if (stamp.set_time(now_ms()) || !m_line_ptr->codec)
         m_line_ptr->codec = QTextCodec::codecForLocale();
@@ -153,8 +147,8 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
 
 void quillmarkv2::release_at_unload()
 {
-    // Threads still logging stop at the flag; the object, its lock and the handler stay, so none
-    // finds freed memory or Qt's default handler working on globals being destroyed.
+    // Threads still logging stop at the flag; the object and the handler stay, so none finds
+    // freed memory or Qt's default handler at work on globals being destroyed.
     if (!m_instance_ptr) {
         g_torn_down.store(true);
         return;
