@@ -38,7 +38,7 @@ static_assert(QtDebugMsg == 0 && QtWarningMsg == 1 && QtCriticalMsg == 2 && QtFa
 // Copies n units as bytes and returns the end; null, out scribbled on, unless all are ASCII.
 template <typename Unit> char* copy_ascii(char* out, const Unit* units, std::size_t n)
 {
-    unsigned bits = 0;
+    std::make_unsigned_t<Unit> bits = 0;
     for (std::size_t i = 0; i < n; ++i) {
         bits |= static_cast<std::make_unsigned_t<Unit>>(units[i]);
         out[i] = static_cast<char>(units[i]);
