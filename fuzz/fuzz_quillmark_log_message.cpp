@@ -3,7 +3,7 @@
 // message that is all ASCII and fits. Formats here hold "%s" and "%%" only, so that any input
 // can be passed as arguments without reading them as the wrong type.
 #include "fuzz_require.h"
-#include "quillmark_log_message.h"
+#include "log_line.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,12 +1,28 @@
 #include "day_file.h"
 
-#include "log_paths.h"
+#include "log_line.h"
 #include "log_platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 
 namespace quillmark_detail {
+
+QString log_directory()
+{
+    return (QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                         : executable_directory()) +
+           QDir::separator() + QLatin1String("logs");
+}
+
+QString log_file_name(const QDate& day)
+{
+    // ASCII digits whatever the locale: the name must not depend on who runs the program.
+    make_calendar_once();
+    return QLocale::c().toString(day, QLatin1String("yyyy-MM-dd")) + QLatin1String("_tarnwell.log");
+}
 
 void day_file::open(const QDate& day)
 {
@@ -14,27 +30,20 @@ void day_file::open(const QDate& day)
         m_file = new QFile;
     m_file->close();
     m_date = day;
-    // Made again at each date, so that a folder removed during the day does not cost the next
-    // day's lines as well.
+    const auto open_in = [&](const QString& folder) {
+        m_file->setFileName(folder + QDir::separator() + log_file_name(day));
+        return !folder.isEmpty() && open_day_file(*m_file, m_mode);
+    };
     const QString program_dir = log_directory();
+    // Made again at each date, so that a folder removed during the day costs no more days.
     QDir().mkdir(program_dir);
-    const QString name = log_file_name(day);
-    if (!open_in(program_dir, name) && !open_in(user_log_directory(true), name))
+    if (!open_in(program_dir) && !open_in(user_log_directory(true)))
         release();
-}
-
-bool day_file::open_in(const QString& directory, const QString& name)
-{
-    if (directory.isEmpty())
-        return false;
-    m_file->setFileName(directory + path_separator + name);
-    return open_day_file(*m_file, m_mode);
 }
 
 void day_file::release()
 {
-    // Deleted at once rather than later: the object may belong to a thread without an event
-    // loop, and every user of the pointer is serialised with us.
+    // Not deleteLater(): its thread may have no event loop; all users are serialised with us.
     delete m_file;
     m_file = nullptr;
 }

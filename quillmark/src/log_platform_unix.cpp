@@ -12,17 +12,10 @@
 
 namespace quillmark_detail {
 
-const QChar path_separator = QLatin1Char('/');
-const char line_end[] = "\n";
-const std::size_t line_end_size = 1;
-
-namespace {
-
-// gettid() is a system call; a thread's id never changes, except in the child of a fork.
-thread_local qint32 t_thread_id = 0;
-[[maybe_unused]] const int g_fork_hook = pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
-
-} // namespace
+// gettid() is a system call; a thread's id changes only in the child of a fork.
+static thread_local qint32 t_thread_id = 0;
+[[maybe_unused]] static const int g_fork_hook =
+    pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 
 qint32 current_thread_id()
 {
@@ -41,12 +34,11 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     if (fd < 0)
         return false;
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        info.st_nlink != 1 || !file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        info.st_nlink == 1 && file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    return false;
 }
 
 void write_line(QFile& file, const char* line, std::size_t size)
@@ -55,7 +47,6 @@ void write_line(QFile& file, const char* line, std::size_t size)
     if (file.bytesToWrite() > 0)
         file.flush();
     const int fd = file.handle();
-    // The descriptor is open for appending (O_APPEND), so the kernel puts every write at the end.
     while (size > 0) {
         const ssize_t written = ::write(fd, line, size);
         if (written < 0 && errno == EINTR)

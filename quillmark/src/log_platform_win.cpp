@@ -14,13 +14,8 @@
 
 #include <atomic>
 #include <memory>
-#include <vector>
 
 namespace quillmark_detail {
-
-const QChar path_separator = QLatin1Char('\\');
-const char line_end[] = "\r\n";
-const std::size_t line_end_size = 2;
 
 namespace {
 
@@ -52,15 +47,13 @@ QByteArray system_owner(void* handle)
 QByteArray process_user()
 {
     HANDLE token = nullptr;
-    DWORD size = 0;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))
         return QByteArray();
     const owned_handle held(token);
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<char> buffer(size);
-    const bool read = size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
-    return read ? sid_bytes(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid)
-                : QByteArray();
+    alignas(TOKEN_USER) char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool read = ::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    return read ? sid_bytes(reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid) : QByteArray();
 }
 
 std::atomic<owner_lookup> g_owner_lookup{&system_owner};
@@ -101,17 +94,15 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     if (fd < 0)
         return false;
     handle.release(); // the descriptor owns it now
-    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
-        ::_close(fd);
-        return false;
-    }
-    return true;
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    ::_close(fd);
+    return false;
 }
 
 void write_line(QFile& file, const char* line, std::size_t size)
 {
-    // Through the file object, after anything a host wrote through it; in text mode QIODevice
-    // writes each "\n" as CR LF.
+    // The file's text mode writes each "\n" as CR LF.
     file.write(line, static_cast<qint64>(size));
     file.flush();
 }
@@ -131,7 +122,7 @@ QString user_log_directory(bool make)
 
 QString executable_directory()
 {
-    std::vector<wchar_t> buffer(32768);
+    std::wstring buffer(32768, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
     const QString path = QString::fromWCharArray(buffer.data(), int(length));
     return QFileInfo(QDir::fromNativeSeparators(path)).absolutePath();

@@ -1,130 +1,246 @@
 #include <quillmark/quillmark_log.h>
 
-#include "log_line.h"
 #include "log_lock.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 #include "quillmark.h"
-#include "quillmark_log_message.h"
 
-#include <QString>
 #include <QTextCodec>
 
-#include <atomic>
-#include <cstdarg>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+
+namespace quillmark_detail {
 
 namespace {
 
-std::atomic<quillmark*> g_log_ptr{nullptr};
-std::mutex g_create_mutex;
+// The length of the UTF-8 sequence at p (p < end), or 0 when it is not one to pass through.
+std::size_t sequence_length(const unsigned char* p, const unsigned char* end)
+{
+    const unsigned lead = *p;
+    const std::size_t extra = (lead & 0xE0) == 0xC0   ? 1
+                              : (lead & 0xF0) == 0xE0 ? 2
+                              : (lead & 0xF8) == 0xF0 ? 3
+                                                      : 0;
+    if (extra == 0 || static_cast<std::size_t>(end - p) <= extra)
+        return 0;
+    constexpr char32_t least[] = {0, 0x80, 0x800, 0x10000};
+    char32_t code = lead & (0x3Fu >> extra);
+    for (std::size_t i = 1; i <= extra; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (p[i] & 0x3F);
+    }
+    // Decoders may drop noncharacters and byte order marks: the general way is the reference.
+    const bool doubtful = code == 0xFEFF || (code >= 0xFDD0 && code <= 0xFDEF) ||
+                          (code & 0xFFFE) == 0xFFFE || (code >= 0xD800 && code <= 0xDFFF);
+    return code < least[extra] || code > 0x10FFFF || doubtful ? 0 : extra + 1;
+}
 
-// Made on first use, whichever thread comes first.
+bool passes(const char* begin, const char* end, passthrough rule)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* stop = reinterpret_cast<const unsigned char*>(end);
+    for (std::size_t n = 1; p < stop; p += n) {
+        n = *p < 0x80 ? 1 : rule == passthrough::utf8 ? sequence_length(p, stop) : 0;
+        if (n == 0)
+            return false;
+    }
+    return true;
+}
+
+bool append_checked(fixed_buffer& out, const char* begin, const char* end, passthrough rule)
+{
+    if (!passes(begin, end, rule))
+        return false;
+    if (line_end_size == 1)
+        return out.append(begin, static_cast<std::size_t>(end - begin));
+    bool ok = true;
+    for (const char* p = begin; ok && p < end; ++p)
+        ok = *p == '\n' ? out.append(line_end, line_end_size) : out.append(p, 1);
+    return ok;
+}
+
+bool append_integer(fixed_buffer& out, char conversion, int longs, bool size_type, va_list& args)
+{
+    char text[24]; // 64 bits in decimal with a sign, or in hexadecimal
+    char* end = text;
+    if (conversion == 'd' || conversion == 'i') {
+        end = std::to_chars(text, text + sizeof text,
+                            longs == 0   ? va_arg(args, int)
+                            : longs == 1 ? va_arg(args, long)
+                                         : va_arg(args, long long))
+                  .ptr;
+    } else {
+        const unsigned long long value = size_type    ? va_arg(args, std::size_t)
+                                         : longs == 0 ? va_arg(args, unsigned)
+                                         : longs == 1 ? va_arg(args, unsigned long)
+                                                      : va_arg(args, unsigned long long);
+        end = std::to_chars(text, text + sizeof text, value, conversion == 'u' ? 10 : 16).ptr;
+        for (char* c = text; conversion == 'X' && c < end; ++c)
+            *c = *c >= 'a' ? static_cast<char>(*c - 'a' + 'A') : *c;
+    }
+    return out.append(text, static_cast<std::size_t>(end - text));
+}
+
+// One conversion, p just after its '%'; moves p past it.
+bool append_conversion(fixed_buffer& out, const char*& p, va_list& args, passthrough rule)
+{
+    if (*p == '%')
+        return out.append(p++, 1);
+    const bool size_type = *p == 'z';
+    p += size_type ? 1 : 0;
+    const int longs = size_type || p[0] != 'l' ? 0 : p[1] != 'l' ? 1 : 2;
+    p += longs;
+    const char conversion = *p++;
+    if (conversion == 's') {
+        const char* text = longs == 0 && !size_type ? va_arg(args, const char*) : nullptr;
+        return text && append_checked(out, text, text + std::strlen(text), rule);
+    }
+    const bool is_signed = conversion == 'd' || conversion == 'i';
+    const bool is_unsigned = conversion == 'u' || conversion == 'x' || conversion == 'X';
+    return ((is_signed && !size_type) || is_unsigned) &&
+           append_integer(out, conversion, longs, size_type, args);
+}
+
+bool has_count_conversion(const char* format)
+{
+    for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p, '%')) {
+        if (*++p == '%') {
+            ++p;
+            continue;
+        }
+        // Flags, field width, precision, argument position and length modifiers.
+        p += std::strspn(p, "-+ #0'123456789.*$hlLqjztI");
+        if (*p == 'n')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+passthrough passthrough_for(QTextCodec* codec)
+{
+    if (!codec || codec->mibEnum() == utf8_mib)
+        return codec ? passthrough::utf8 : passthrough::none;
+    QByteArray ascii;
+    for (int c = 1; c < 0x80; ++c)
+        ascii.append(static_cast<char>(c));
+    const QString text = QString::fromLatin1(ascii);
+    const bool kept = codec->fromUnicode(text) == ascii && codec->toUnicode(ascii) == text;
+    return kept ? passthrough::ascii : passthrough::none;
+}
+
+bool append_simple_message(fixed_buffer& out, const char* format, va_list args, passthrough rule)
+{
+    if (rule == passthrough::none)
+        return false;
+    // A va_list parameter may be a pointer in disguise; a local copy can be passed on by reference.
+    va_list rest;
+    va_copy(rest, args);
+    bool ok = true;
+    for (const char* p = format; ok;) {
+        const char* percent = std::strchr(p, '%');
+        ok = append_checked(out, p, percent ? percent : p + std::strlen(p), rule);
+        if (!ok || !percent)
+            break;
+        p = percent + 1;
+        ok = append_conversion(out, p, rest, rule);
+    }
+    va_end(rest);
+    return ok;
+}
+
+QString log_message(const char* format, va_list args)
+{
+    if (has_count_conversion(format))
+        return QString::fromLocal8Bit(format);
+    return QString::vasprintf(QString::fromLocal8Bit(format).toUtf8().constData(), args);
+}
+
+} // namespace quillmark_detail
+
+using namespace quillmark_detail;
+
+namespace {
+
+// Made on first use by whichever thread comes first; kept at exit for threads still inside.
 quillmark* log_object()
 {
-    quillmark* log = g_log_ptr.load(std::memory_order_acquire);
-    if (log)
-        return log;
-    std::lock_guard<std::mutex> guard(g_create_mutex);
-    log = g_log_ptr.load(std::memory_order_acquire);
-    if (!log) {
-        quillmark_detail::keep_library_loaded();
-        log = new quillmark;
-        g_log_ptr.store(log, std::memory_order_release);
-        // Left alive at exit: other threads may still be inside it.
-        std::atexit([] { g_log_ptr.load()->stop_writing(); });
-    }
+    static quillmark* const log = [] {
+        keep_library_loaded();
+        auto* made = new quillmark;
+        std::atexit([] { log_object()->stop_writing(); });
+        return made;
+    }();
     return log;
 }
 
-quillmark_detail::passthrough current_passthrough()
+// Worked out once per codec: the locale's rarely changes.
+passthrough current_passthrough()
 {
-    // The locale's codec rarely changes; what it passes through is worked out once per codec.
     thread_local QTextCodec* t_codec = nullptr;
-    thread_local quillmark_detail::passthrough t_rule = quillmark_detail::passthrough::none;
+    thread_local passthrough t_rule = passthrough::none;
     QTextCodec* codec = QTextCodec::codecForLocale();
-    if (codec != t_codec) {
-        t_rule = quillmark_detail::passthrough_for(codec);
-        t_codec = codec;
-    }
+    if (codec != t_codec)
+        t_rule = passthrough_for(t_codec = codec);
     return t_rule;
 }
 
-// "<time stamp>    <thread> [<level>] ", ASCII; the time is converted to local time once per
-// second and thread.
-void append_head(quillmark_detail::fixed_buffer& line, const char* level)
+// "<time stamp>    <thread> [<level>] ", ASCII; local time is worked out once a second a thread.
+void append_head(fixed_buffer& line, const char* tag)
 {
-    thread_local quillmark_detail::stamp_cache t_stamp;
-    t_stamp.set_time(quillmark_detail::now_ms());
-    char text[quillmark_detail::stamp_cache::max_size + 24];
-    char* end = t_stamp.write(text);
+    thread_local stamp_cache t_stamp;
+    t_stamp.set_time(now_ms());
+    char text[stamp_cache::max_size + 16];
+    char* end = std::copy_n("    ", 4, t_stamp.write(text));
+    end = std::to_chars(end, text + sizeof text, static_cast<quint32>(current_thread_id())).ptr;
     line.append(text, std::size_t(end - text));
-    line.append("    ", 4);
-    const auto thread = static_cast<quint32>(quillmark_detail::current_thread_id());
-    end = quillmark_detail::write_number(text, thread, false, 10, false);
-    line.append(text, std::size_t(end - text));
-    line.append(" [", 2);
-    line.append(level, std::strlen(level));
-    line.append("] ", 2);
+    line.append(tag, std::strlen(tag));
 }
 
-// The format is in the local 8-bit encoding; the expansion reads it, and "%s" arguments, as
-// UTF-8. Most lines need no string: the line is put together in bytes on the stack. The others
-// are turned into the local encoding once, when written, which replaces what it cannot hold.
-// The message comes last, so that a "%1" inside it stays as it is.
-void write_counted_line(const char* level, const char* format, va_list args)
-{
-    char storage[2048];
-    quillmark_detail::fixed_buffer line(storage, sizeof storage);
-    append_head(line, level);
-    const std::size_t head_size = line.size();
-    const quillmark_detail::passthrough rule = current_passthrough();
-    if (rule != quillmark_detail::passthrough::none &&
-        quillmark_detail::append_simple_message(line, format, args, rule) &&
-        line.append(quillmark_detail::line_end, quillmark_detail::line_end_size)) {
-        log_object()->write_log_bytes(line.data(), line.size());
-        return;
-    }
-    log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
-                            quillmark_detail::log_message(format, args));
-}
-
-void write_line(const char* level, const char* format, va_list args)
+// Most lines are put together in bytes on the stack; the others become the local encoding once,
+// when written. The message comes last, so that a "%1" inside it stays as it is.
+void write_export_line(const char* tag, const char* format, va_list args)
 {
     // Counted from the start: the formatting uses Qt's codecs too.
-    const quillmark_detail::writer_gate gate;
-    if (gate.open())
-        write_counted_line(level, format, args);
+    const writer_gate gate;
+    if (!gate.open())
+        return;
+    char storage[2048];
+    fixed_buffer line(storage, sizeof storage);
+    append_head(line, tag);
+    const std::size_t head_size = line.size();
+    const passthrough rule = current_passthrough();
+    if (rule != passthrough::none && append_simple_message(line, format, args, rule) &&
+        line.append(line_end, line_end_size))
+        log_object()->write_log_bytes(line.data(), line.size());
+    else
+        log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
+                                log_message(format, args));
 }
 
 } // namespace
 
 extern "C" {
 
-void DEBUG(const char* format, ...)
-{
-    if (!log_object()->debug_mode())
-        return;
-    va_list args;
-    va_start(args, format);
-    write_line("DEBUG", format, args);
-    va_end(args);
-}
-
-#define QUILLMARK_LEVEL_FUNCTION(name)                                                             \
+#define QUILLMARK_LEVEL_FUNCTION(name, wanted)                                                     \
     void name(const char* format, ...)                                                             \
     {                                                                                              \
+        if (!(wanted))                                                                             \
+            return;                                                                                \
         va_list args;                                                                              \
         va_start(args, format);                                                                    \
-        write_line(#name, format, args);                                                           \
+        write_export_line(" [" #name "] ", format, args);                                          \
         va_end(args);                                                                              \
     }
 
-QUILLMARK_LEVEL_FUNCTION(INFO)
-QUILLMARK_LEVEL_FUNCTION(ERR)
-QUILLMARK_LEVEL_FUNCTION(SUC)
+QUILLMARK_LEVEL_FUNCTION(DEBUG, log_object()->debug_mode())
+QUILLMARK_LEVEL_FUNCTION(INFO, true)
+QUILLMARK_LEVEL_FUNCTION(ERR, true)
+QUILLMARK_LEVEL_FUNCTION(SUC, true)
 
 void SET_DEBUG_MODE(bool on)
 {

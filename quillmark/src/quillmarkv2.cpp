@@ -3,60 +3,48 @@
 #include "day_file.h"
 #include "log_line.h"
 #include "log_lock.h"
-#include "log_paths.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QTextCodec>
 
 #include <cstdlib>
 
+using namespace quillmark_detail;
+
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
-namespace {
+using write_lock = held_lock<QReadWriteLock>;
 
-using write_lock = quillmark_detail::held_lock<QReadWriteLock>;
-
-// Most lines fit; longer ones take the general way.
-constexpr std::size_t line_room = 2048;
-
-// The at-exit list runs backwards, and Qt destroys its global data at exit in the same list:
-// whatever the handler needs is set up before our clean-up is registered, so that a line written
-// while the process ends still finds it.
-void set_up_what_the_handler_needs()
+// Qt destroys its global data in the at-exit list too, which runs backwards: what the handler
+// needs is made before our clean-up is registered, so that a line written at exit still finds it.
+static void set_up_what_the_handler_needs()
 {
     // A contended read-write lock keeps its wait record in a list of Qt's global data.
     QReadWriteLock contended;
     contended.lockForWrite();
     contended.tryLockForRead(1);
     contended.unlock();
-    quillmark_detail::stamp_cache stamp;
-    stamp.set_time(quillmark_detail::now_ms());
+    stamp_cache().set_time(now_ms());
     QTextCodec::codecForLocale();
-    QDir(quillmark_detail::log_directory()).exists();
+    QDir(log_directory()).exists();
 }
 
-} // namespace
-
-// What the handler reuses from line to line; touched only with the logger's lock held.
+// What the handler reuses from line to line, under the logger's lock.
 struct quillmarkv2::line_state
 {
     explicit line_state(quillmarkv2& log)
         : day(log.m_file_date, log.m_file_ptr, QIODevice::Append | QIODevice::Text)
     {}
-    quillmark_detail::day_file day;
-    quillmark_detail::stamp_cache stamp;
-    // The locale's codec, looked up again with each new second rather than on every line.
-    QTextCodec* codec = nullptr;
+    day_file day;
+    stamp_cache stamp;
+    QTextCodec* codec = nullptr; // the locale's, looked up once a second, not for every line
 };
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state(*this)) {}
 
 quillmarkv2::~quillmarkv2()
 {
-    // The file object is owned here; leaving it would keep its descriptor open for good.
     m_line_ptr->day.release();
     delete m_line_ptr;
 }
@@ -65,7 +53,7 @@ quillmarkv2* quillmarkv2::get_instance()
 {
     if (!m_instance_ptr) {
         set_up_what_the_handler_needs();
-        quillmark_detail::keep_library_loaded();
+        keep_library_loaded();
         m_instance_ptr = new quillmarkv2;
         std::atexit(&quillmarkv2::release_at_unload);
     }
@@ -74,19 +62,16 @@ quillmarkv2* quillmarkv2::get_instance()
 
 void quillmarkv2::exit_instance()
 {
-    if (m_instance_ptr) {
+    if (m_instance_ptr)
         m_instance_ptr->deleteLater();
-        m_instance_ptr = nullptr;
-    }
+    m_instance_ptr = nullptr;
 }
 
 void quillmarkv2::initialize(bool debug)
 {
-    {
-        const write_lock held(m_lock);
-        m_debug = debug;
-    }
     set_file_object();
+    const write_lock held(m_lock);
+    m_debug = debug;
     qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
@@ -108,14 +93,13 @@ QFile* quillmarkv2::get_file_object()
 void quillmarkv2::set_file_object()
 {
     const write_lock held(m_lock);
-    m_line_ptr->stamp.set_time(quillmark_detail::now_ms());
+    m_line_ptr->stamp.set_time(now_ms());
     m_line_ptr->day.open(m_line_ptr->stamp.date());
 }
 
 bool quillmarkv2::check_compare_date()
 {
-    // One local-time conversion; the handler compares against its per-second cache instead.
-    const QDate today = QDateTime::fromMSecsSinceEpoch(quillmark_detail::now_ms()).date();
+    const QDate today = QDateTime::fromMSecsSinceEpoch(now_ms()).date();
     const write_lock held(m_lock);
     return m_file_date == today;
 }
@@ -129,11 +113,11 @@ void quillmarkv2::destroy()
 void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& context,
                                   const QString& message)
 {
-    const quillmark_detail::writer_gate gate;
+    const writer_gate gate;
     if (!gate.open())
         return;
     quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
-    // Qt's lock, not a lighter one: a host may take get_lock() to write into the file itself.
+    // Qt's lock, unlike the exports': a host may take get_lock() to write into the file itself.
     const write_lock held(log->m_lock);
     if (gate.open())
         log->write_message(type, context, message);
@@ -142,20 +126,19 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
 void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
                                 const QString& message)
 {
-    // The time is read under the lock, so the lines of a file follow their time stamps, and the
-    // day switch happens here too, so no writer ever sees a file being replaced.
-    quillmark_detail::stamp_cache& stamp = m_line_ptr->stamp;
-    if (stamp.set_time(quillmark_detail::now_ms()) || !m_line_ptr->codec)
+    // Under the lock: lines follow their stamps, and no writer sees the day's file replaced.
+    stamp_cache& stamp = m_line_ptr->stamp;
+    if (stamp.set_time(now_ms()) || !m_line_ptr->codec)
         m_line_ptr->codec = QTextCodec::codecForLocale();
     m_line_ptr->day.follow(stamp.date());
     if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
         return;
 
-    char storage[line_room];
-    quillmark_detail::fixed_buffer line(storage, sizeof storage);
+    char storage[2048]; // most lines fit; longer ones take the general way
+    fixed_buffer line(storage, sizeof storage);
     QByteArray spill;
-    if (!quillmark_detail::make_line(line, spill, stamp, quillmark_detail::current_thread_id(),
-                                     type, context, message, m_line_ptr->codec))
+    if (!make_line(line, spill, stamp, current_thread_id(), type, context, message,
+                   m_line_ptr->codec))
         return;
     const bool fits = spill.isEmpty();
     m_line_ptr->day.write(fits ? line.data() : spill.constData(),
@@ -164,13 +147,11 @@ void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& contex
 
 void quillmarkv2::release_at_unload()
 {
-    // Threads may still be logging: they stop at the flag, and the object (with its lock) and
-    // the installed handler stay, so that none of them ever finds freed memory or Qt's default
-    // handler working on globals that are being destroyed.
+    // Threads still logging stop at the flag; the object and the handler stay, so none finds
+    // freed memory or Qt's default handler at work on globals being destroyed.
     if (!m_instance_ptr) {
-        quillmark_detail::g_torn_down.store(true);
+        g_torn_down.store(true);
         return;
     }
-    quillmark_detail::stop_at_exit(m_instance_ptr->m_lock,
-                                   [] { m_instance_ptr->m_line_ptr->day.release(); });
+    stop_at_exit(m_instance_ptr->m_lock, [] { m_instance_ptr->m_line_ptr->day.release(); });
 }

@@ -1,7 +1,7 @@
 #include <quillmark/quillmarkv2.h>
 
 #ifdef TEARDOWN_SHIM_CLOCK
-#include "log_stamp.h"
+#include "log_line.h"
 #endif
 
 // A host library loaded and unloaded at run time by the teardown helper; it brings the log

@@ -1,7 +1,7 @@
+#include "day_file.h"
 #include "log_files.h"
-#include "log_paths.h"
+#include "log_line.h"
 #include "log_platform.h"
-#include "log_stamp.h"
 #include "quillmark.h"
 
 #include <quillmark/quillmark_log.h>
@@ -64,7 +64,7 @@ QString log_dir()
 
 QString day_file(const QDate& day)
 {
-    return quillmark_detail::log_file_path(day);
+    return log_dir() + QDir::separator() + quillmark_detail::log_file_name(day);
 }
 
 bool set_mtime(const QString& path, const QDateTime& when)

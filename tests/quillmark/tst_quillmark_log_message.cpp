@@ -1,4 +1,4 @@
-#include "quillmark_log_message.h"
+#include "log_line.h"
 
 #include <QTextCodec>
 #include <QtTest>

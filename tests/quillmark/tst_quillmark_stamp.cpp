@@ -1,4 +1,4 @@
-#include "log_stamp.h"
+#include "log_line.h"
 
 #include <QDateTime>
 #include <QtTest>

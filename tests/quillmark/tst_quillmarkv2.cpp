@@ -1,7 +1,7 @@
 #include <quillmark/quillmark_log.h>
 #include <quillmark/quillmarkv2.h>
 
-#include "log_stamp.h"
+#include "log_line.h"
 #include "log_test_support.h"
 
 #include <QFile>

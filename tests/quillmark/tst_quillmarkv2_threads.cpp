@@ -1,6 +1,6 @@
 #include <quillmark/quillmarkv2.h>
 
-#include "log_stamp.h"
+#include "log_line.h"
 #include "log_test_support.h"
 
 #include <QRegularExpression>
