@@ -42,11 +42,11 @@ void quillmark::write_log(QString line)
 
 void quillmark::write_log_bytes(const char* bytes, std::size_t size)
 {
-    const writer_gate gate;
-    if (!gate.open())
+    // The caller counts itself a writer for the whole line (writer_gate).
+    if (t_lock_held || g_torn_down.load())
         return;
     const held_lock<std::timed_mutex> held(m_lock);
-    if (!gate.open())
+    if (g_torn_down.load())
         return;
     m_today.set_time(now_ms());
     m_day.follow(m_today.date());
