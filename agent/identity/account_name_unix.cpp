@@ -22,26 +22,16 @@ struct context_deleter
 using context_ptr = std::unique_ptr<std::remove_pointer_t<krb5_context>, context_deleter>;
 
 // The handles below are freed through the context they came from, which outlives them.
-struct cache_deleter
+template <typename T, auto release> struct context_bound_deleter
 {
     krb5_context context;
-    void operator()(krb5_ccache cache) const { krb5_cc_close(context, cache); }
+    void operator()(T* handle) const { release(context, handle); }
 };
-using cache_ptr = std::unique_ptr<std::remove_pointer_t<krb5_ccache>, cache_deleter>;
-
-struct principal_deleter
-{
-    krb5_context context;
-    void operator()(krb5_principal principal) const { krb5_free_principal(context, principal); }
-};
-using principal_ptr = std::unique_ptr<std::remove_pointer_t<krb5_principal>, principal_deleter>;
-
-struct name_deleter
-{
-    krb5_context context;
-    void operator()(char* name) const { krb5_free_unparsed_name(context, name); }
-};
-using name_ptr = std::unique_ptr<char, name_deleter>;
+template <typename T, auto release>
+using context_bound_ptr = std::unique_ptr<T, context_bound_deleter<T, release>>;
+using cache_ptr = context_bound_ptr<std::remove_pointer_t<krb5_ccache>, krb5_cc_close>;
+using principal_ptr = context_bound_ptr<std::remove_pointer_t<krb5_principal>, krb5_free_principal>;
+using name_ptr = context_bound_ptr<char, krb5_free_unparsed_name>;
 
 // A file or folder of the given type that this user owns and nobody else can write to. The
 // link itself is looked at, never what it points to.
@@ -90,19 +80,19 @@ bool tnw_account_principal_name(QString& principal)
     krb5_ccache raw_cache = nullptr;
     if (krb5_cc_default(context.get(), &raw_cache) != 0)
         return false;
-    const cache_ptr cache(raw_cache, cache_deleter{context.get()});
+    const cache_ptr cache(raw_cache, {context.get()});
     if (!cache_is_users_own(context.get(), cache.get()))
         return false;
 
     krb5_principal raw_client = nullptr;
     if (krb5_cc_get_principal(context.get(), cache.get(), &raw_client) != 0)
         return false;
-    const principal_ptr client(raw_client, principal_deleter{context.get()});
+    const principal_ptr client(raw_client, {context.get()});
 
     char* raw_name = nullptr;
     if (krb5_unparse_name(context.get(), client.get(), &raw_name) != 0)
         return false;
-    const name_ptr name(raw_name, name_deleter{context.get()});
+    const name_ptr name(raw_name, {context.get()});
     principal = QString::fromUtf8(name.get());
     return true;
 }
