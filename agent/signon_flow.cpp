@@ -43,7 +43,7 @@ identity from_sso_agent(tnw_selvane_sso& sso)
     }
     tnw_sso_areas areas;
     QByteArray user_id;
-    if (sso.get_curr_user_info(areas.user_id, areas.second) != 0 ||
+    if (sso.get_curr_user_info(areas.second, areas.user_id) != 0 ||
         !tnw_sso_read_user_id(areas.user_id, user_id)) {
         qWarning("User Information is unkown");
         return {false, QString(), QObject::tr("User information could not be verified.")};

@@ -39,7 +39,7 @@ int tnw_selvane_sso::is_safe_pc_running()
     return running();
 }
 
-int tnw_selvane_sso::get_curr_user_info(char* user_id_area, char* second_area)
+int tnw_selvane_sso::get_curr_user_info(char* second_area, char* user_id_area)
 {
     const auto user_info = reinterpret_cast<tnw_get_curr_user_info_fn>(
         tnw_sso_module::find(m_module, "GetCurrUserInfo"));

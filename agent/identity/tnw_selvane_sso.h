@@ -30,10 +30,11 @@ public:
     // library or export.
     int is_safe_pc_running();
     // Asks the export with (1, user_id_area, second_area) and returns its answer unchanged
-    // (0: the user ID is in user_id_area). Both areas hold tnw_sso_area_size bytes, and come in
-    // the export's own order. -1, with the info line "Get Current User Info Get Proc Address
-    // Failed", without the export.
-    int get_curr_user_info(char* user_id_area, char* second_area);
+    // (0: the user ID is in user_id_area). Both areas hold tnw_sso_area_size bytes. The second
+    // area comes first here and last in the export's call: callers and the export each keep
+    // their own order. -1, with the info line "Get Current User Info Get Proc Address Failed",
+    // without the export.
+    int get_curr_user_info(char* second_area, char* user_id_area);
     // Releases a loaded library once; false, doing nothing, when none is loaded.
     bool free_library();
 

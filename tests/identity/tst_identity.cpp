@@ -181,7 +181,7 @@ void tst_identity::user_info()
     tnw_selvane_sso sso(nullptr, TNW_TEST_SSO_LIBRARY);
     QVERIFY(sso.load_library());
     tnw_sso_areas areas;
-    QCOMPARE(sso.get_curr_user_info(areas.user_id, areas.second), result);
+    QCOMPARE(sso.get_curr_user_info(areas.second, areas.user_id), result);
     QVERIFY(sso.free_library());
 
     // The first argument is 1, the user-ID area second, the other area last.
@@ -219,7 +219,7 @@ void tst_identity::missing_export()
     QTEST(sso.is_safe_pc_running(), "running");
     tnw_sso_areas areas;
     QFETCH(int, result);
-    QCOMPARE(sso.get_curr_user_info(areas.user_id, areas.second), result);
+    QCOMPARE(sso.get_curr_user_info(areas.second, areas.user_id), result);
     QCOMPARE(area_bytes(areas.user_id),
              result == 0 ? QByteArray("carol").leftJustified(tnw_sso_area_size, '\0')
                          : QByteArray(tnw_sso_area_size, '\0'));
@@ -289,7 +289,7 @@ void tst_identity::queries_without_library()
     for (tnw_selvane_sso* sso : {&never_loaded, &failed, &released}) {
         QCOMPARE(sso->is_safe_pc_running(), -1);
         tnw_sso_areas areas;
-        QCOMPARE(sso->get_curr_user_info(areas.user_id, areas.second), -1);
+        QCOMPARE(sso->get_curr_user_info(areas.second, areas.user_id), -1);
         QCOMPARE(area_bytes(areas.user_id), QByteArray(tnw_sso_area_size, '\0'));
         QVERIFY(!sso->free_library());
     }
