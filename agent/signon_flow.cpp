@@ -99,7 +99,8 @@ int tnw_sign_on(const QString& request_path, const tnw_platform& platform)
     if (!who.found)
         return fail(platform, who.failure_text, auth, request_path);
 
-    const QString parameter = tnw_parameter_string(who.user_id, tnw_time_stamp(), request_path);
+    const QString parameter = tnw_parameter_string(
+        who.user_id, tnw_time_stamp(QDateTime::currentDateTime()), request_path);
     qDebug() << parameter;
     QString encoded;
     if (!encrypted_parameter(parameter, encoded)) {

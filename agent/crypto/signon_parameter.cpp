@@ -1,6 +1,7 @@
 #include "signon_parameter.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QUrl>
 
 namespace {
@@ -45,7 +46,8 @@ QString tnw_failure_address(const QString& base_address, const QString& request_
     return base_address + QString::fromLatin1(QUrl::toPercentEncoding(request_path, "/"));
 }
 
-QString tnw_time_stamp()
+QString tnw_time_stamp(const QDateTime& local_time)
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // QDateTime::toString() follows the system locale's digits in Qt 5.
+    return QLocale::c().toString(local_time, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }

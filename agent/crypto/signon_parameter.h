@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 // Percent-encodes the characters that would frame a new field or end the parameter early
@@ -15,5 +16,6 @@ QString tnw_parameter_string(const QString& user_id, const QString& time_stamp,
 // (percent-encoded) when it is a path on that server.
 QString tnw_failure_address(const QString& base_address, const QString& request_path);
 
-// The parameter's local time stamp, "yyyy-MM-dd hh:mm:ss".
-QString tnw_time_stamp();
+// The parameter's time stamp of a local time, "yyyy-MM-dd hh:mm:ss" in ASCII digits whatever the
+// user's regional settings: the server reads it as such.
+QString tnw_time_stamp(const QDateTime& local_time);

@@ -1,5 +1,6 @@
 #include "param_cipher.h"
 #include "param_codec.h"
+#include "signon_parameter.h"
 #include "tnw_selvane_openssl.h"
 
 #include <QProcess>
@@ -86,6 +87,9 @@ private slots:
     void codec_round_trips_every_byte();
     void decode_rejects_data();
     void decode_rejects();
+
+    void time_stamp_data();
+    void time_stamp();
 };
 
 void tst_crypto::cleanup()
@@ -383,6 +387,24 @@ void tst_crypto::decode_rejects()
     QByteArray bytes("untouched");
     QVERIFY(!tnw_param_decode(text, bytes));
     QCOMPARE(bytes, QByteArray("untouched"));
+}
+
+void tst_crypto::time_stamp_data()
+{
+    QTest::addColumn<QDateTime>("local_time");
+    QTest::addColumn<QString>("stamp");
+
+    // The test runs under a locale with digits of its own (see the test's environment).
+    QTest::newRow("a morning in the 24-hour form, in ASCII digits")
+        << QDateTime(QDate(2024, 1, 31), QTime(9, 5, 7)) << QStringLiteral("2024-01-31 09:05:07");
+    QTest::newRow("the same moment in the evening")
+        << QDateTime(QDate(2024, 1, 31), QTime(21, 5, 7)) << QStringLiteral("2024-01-31 21:05:07");
+}
+
+void tst_crypto::time_stamp()
+{
+    QFETCH(QDateTime, local_time);
+    QTEST(tnw_time_stamp(local_time), "stamp");
 }
 
 QTEST_GUILESS_MAIN(tst_crypto)

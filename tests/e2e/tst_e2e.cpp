@@ -249,13 +249,19 @@ void tst_e2e::a_credential_cache_signs_on_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("request_fields");
+    QTest::addColumn<QString>("locale"); // empty: the sandbox's C.UTF-8
 
     QTest::newRow("a link names the page")
-        << QStringList{page_link} << QStringList{QStringLiteral("reqURI=/reports/today")};
-    QTest::newRow("no link: the parameter ends after the time") << QStringList() << QStringList();
+        << QStringList{page_link} << QStringList{QStringLiteral("reqURI=/reports/today")}
+        << QString();
+    QTest::newRow("no link: the parameter ends after the time")
+        << QStringList() << QStringList() << QString();
     QTest::newRow("a path that spells a field stays inside its own")
         << QStringList{QStringLiteral("tarnwell://server/x%26userId%3Dadmin")}
-        << QStringList{QStringLiteral("reqURI=/x%26userId%3Dadmin")};
+        << QStringList{QStringLiteral("reqURI=/x%26userId%3Dadmin")} << QString();
+    QTest::newRow("a locale with digits of its own: the time still in ASCII digits")
+        << QStringList{page_link} << QStringList{QStringLiteral("reqURI=/reports/today")}
+        << QStringLiteral("ar_EG.UTF-8");
     // A link that holds a quote reaches a handler that does not escape it as several arguments.
     QTest::newRow("Qt's own options after the link are only ignored arguments")
         << QStringList{page_link,
@@ -267,19 +273,26 @@ void tst_e2e::a_credential_cache_signs_on_data()
                        QStringLiteral("/nonexistent/style.qss"),
                        QStringLiteral("-style"),
                        QStringLiteral("bogus")}
-        << QStringList{QStringLiteral("reqURI=/reports/today")};
+        << QStringList{QStringLiteral("reqURI=/reports/today")} << QString();
 }
 
 void tst_e2e::a_credential_cache_signs_on()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, request_fields);
+    QFETCH(QString, locale);
     skip_if_sso_library_installed();
     agent_sandbox sandbox;
     QVERIFY(ready_to_sign_on(sandbox, m_server.serverPort()));
+    QProcessEnvironment environment = sandbox.environment(m_display.name());
+    if (!locale.isEmpty()) {
+        // Qt takes the locale's digits from its own data: the C library need not know it.
+        environment.insert(QStringLiteral("LANG"), locale);
+        environment.insert(QStringLiteral("LC_ALL"), locale);
+    }
 
     const QDateTime before = now_to_the_second();
-    const agent_outcome outcome = run(sandbox, arguments);
+    const agent_outcome outcome = run_agent(m_display, sandbox.program(), arguments, environment);
     QVERIFY2(ended_cleanly(outcome), qPrintable(outcome.errors));
     QCOMPARE(outcome.exit_code, 1);
     QCOMPARE(outcome.box_titles, QStringList());
