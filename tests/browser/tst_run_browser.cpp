@@ -33,6 +33,7 @@ class tst_run_browser : public QObject
 
 private slots:
     void initTestCase();
+    void a_closed_port_stays_closed();
     void unreachable_server_gives_the_connect_box_data();
     void unreachable_server_gives_the_connect_box();
     void probe_connects_and_sends_nothing_data();
@@ -47,6 +48,7 @@ private:
     QTcpServer m_server;
     // Listens on ::1 where the machine has it, for the hosts that would reach it.
     QTcpServer m_server6;
+    closed_loopback_port m_closed;
 };
 
 void tst_run_browser::initTestCase()
@@ -64,6 +66,18 @@ void tst_run_browser::initTestCase()
     m_server6.listen(QHostAddress::LocalHostIPv6);
 }
 
+// The closed port of the rows below: another test's listener, started meanwhile, cannot take it.
+void tst_run_browser::a_closed_port_stays_closed()
+{
+    QVERIFY(m_closed.port() != 0);
+    QTcpServer other;
+    QVERIFY(!other.listen(QHostAddress::LocalHost, m_closed.port()));
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, m_closed.port());
+    QVERIFY(!probe.waitForConnected(5000));
+    QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+}
+
 void tst_run_browser::unreachable_server_gives_the_connect_box_data()
 {
     QTest::addColumn<QString>("host");
@@ -71,7 +85,7 @@ void tst_run_browser::unreachable_server_gives_the_connect_box_data()
     const QString loopback = QStringLiteral("127.0.0.1");
     const quint32 listening = m_server.serverPort();
     const quint32 listening6 = m_server6.serverPort();
-    QTest::newRow("a closed port") << loopback << quint32{closed_loopback_port()};
+    QTest::newRow("a closed port") << loopback << quint32{m_closed.port()};
     QTest::newRow("port 0") << loopback << quint32{0};
     QTest::newRow("port 70000") << loopback << quint32{70000};
     QTest::newRow("port 4294967295") << loopback << quint32{4294967295u};
@@ -236,7 +250,7 @@ void tst_run_browser::system_boxes_show_the_translated_texts()
     modal_box_reading reading;
     close_next_box(reading);
     run_browser(address, QStringLiteral("127.0.0.1"),
-                reachable ? m_server.serverPort() : closed_loopback_port(), platform);
+                reachable ? m_server.serverPort() : m_closed.port(), platform);
     if (reachable && !m_server.hasPendingConnections())
         QVERIFY(m_server.waitForNewConnection(5000));
     delete m_server.nextPendingConnection();

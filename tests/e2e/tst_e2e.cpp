@@ -140,6 +140,7 @@ private:
 
     virtual_display m_display;
     QTcpServer m_server;
+    closed_loopback_port m_closed;
 };
 
 void tst_e2e::initTestCase()
@@ -433,7 +434,7 @@ void tst_e2e::an_unreachable_server_gets_no_browser()
 {
     skip_if_sso_library_installed();
     m_server.close();
-    const quint16 port = closed_loopback_port();
+    const quint16 port = m_closed.port();
 
     agent_sandbox sandbox;
     QVERIFY(ready_to_sign_on(sandbox, port));

@@ -221,6 +221,7 @@ private:
 
     xdg_sandbox m_sandbox;
     loopback_server m_server;
+    closed_loopback_port m_closed;
     QTemporaryDir m_dir;
     QDateTime m_started;
     QByteArray m_saved_ccache;
@@ -572,7 +573,7 @@ void tst_flow::browser_failures_keep_the_exit_code_data()
         warning_box("Connect failed", QStringLiteral("This is an unopend service."))};
     const QStringList run_box{
         information_box("Run Browser", QStringLiteral("Do not run Browser failed."))};
-    const QString closed = QString::number(closed_loopback_port());
+    const QString closed = QString::number(m_closed.port());
     QTest::newRow("no listener, user identified") << true << closed << true << connect_box << 0;
     QTest::newRow("no listener, user not identified")
         << false << closed << true << connect_box << 0;

@@ -39,9 +39,8 @@ int loopback_server::take_probes()
     return probes;
 }
 
-quint16 closed_loopback_port()
+closed_loopback_port::closed_loopback_port()
 {
-    QTcpServer server;
-    server.listen(QHostAddress(QStringLiteral("127.0.0.1")));
-    return server.serverPort();
+    // Without address reuse nobody else can bind the port, listening or not.
+    m_socket.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0, QAbstractSocket::DontShareAddress);
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 // The sign-on server as far as the agent's flow meets it: a loopback listener that only
 // counts the reachability probes, and the config/server.ini beside the test program.
@@ -24,5 +25,15 @@ private:
     QTcpServer m_server;
 };
 
-// A loopback port that nothing listens on.
-quint16 closed_loopback_port();
+// A loopback port that refuses connections for as long as the object lives: bound, exclusively
+// and never listening, so that no other test running meanwhile can listen on it. A port that is
+// merely picked and let go can be taken by the next listener on the machine.
+class closed_loopback_port
+{
+public:
+    closed_loopback_port();
+    quint16 port() const { return m_socket.localPort(); }
+
+private:
+    QTcpSocket m_socket;
+};
