@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLocale>
+#include <QTextCodec>
 
 namespace quillmark_detail {
 
@@ -20,8 +20,52 @@ QString log_directory()
 QString log_file_name(const QDate& day)
 {
     // ASCII digits whatever the locale: the name must not depend on who runs the program.
-    make_calendar_once();
-    return QLocale::c().toString(day, QLatin1String("yyyy-MM-dd")) + QLatin1String("_tarnwell.log");
+    char text[date_max_size];
+    const int size = day.isValid() ? static_cast<int>(write_date(text, day) - text) : 0;
+    return QLatin1String(text, size) + QLatin1String("_tarnwell.log");
+}
+
+namespace {
+
+struct exit_notes
+{
+    QString folders[2];
+    bool utf8 = false;
+};
+
+// Never freed: static objects of the library are destroyed before the lines it is kept for.
+exit_notes& notes()
+{
+    static exit_notes* const made = new exit_notes;
+    return *made;
+}
+
+} // namespace
+
+void note_for_exit()
+{
+    // Only the thread that runs the clean-up reads these, after it.
+    const QTextCodec* codec = QTextCodec::codecForLocale();
+    notes().utf8 = codec && codec->mibEnum() == utf8_mib;
+    notes().folders[0] = log_directory();
+    notes().folders[1] = user_log_directory(false);
+}
+
+bool utf8_at_exit()
+{
+    return notes().utf8;
+}
+
+void write_at_exit(QIODevice::OpenMode mode, const QDate& day, const char* line, std::size_t size)
+{
+    QFile file;
+    for (const QString& folder : notes().folders) {
+        file.setFileName(folder + QDir::separator() + log_file_name(day));
+        if (!folder.isEmpty() && open_day_file(file, mode)) {
+            write_line(file, line, size);
+            return;
+        }
+    }
 }
 
 void day_file::open(const QDate& day)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "day_file.h"
+
 #include <QReadWriteLock>
 
 #include <atomic>
@@ -26,6 +28,10 @@ inline thread_local bool t_lock_held = false;
 // Set at process end: both loggers stop writing but stay, as other threads may be inside them.
 inline std::atomic<bool> g_torn_down{false};
 
+// The thread that ran the clean-up at exit: what it logs later (a host's static destructors, its
+// at-exit functions registered before ours) still reaches the file, past the loggers.
+inline thread_local bool t_exiting = false;
+
 // Qt frees what writers use (lock wait records, codecs) right after our clean-up: a writer counts
 // itself before it reads the flag, the clean-up sets it before it reads the count.
 inline std::atomic<int> g_writers{0};
@@ -38,6 +44,8 @@ public:
     ~writer_gate() { g_writers.fetch_sub(1); }
     writer_gate(const writer_gate&) = delete;
     bool open() const { return !m_nested && !g_torn_down.load(); }
+    // After the clean-up, on the thread that ran it: the line is written on its own.
+    bool late() const { return !m_nested && t_exiting && g_torn_down.load(); }
 
 private:
     const bool m_nested = t_lock_held;
@@ -100,9 +108,18 @@ private:
 
 // At exit: the file let go under the lock, then the writers inside waited for, long enough for a
 // write, not long where the system has stopped the other threads already (Windows does).
+// Both loggers stop writing; what this thread logs from now on is written on its own.
+inline void begin_exit()
+{
+    if (!t_exiting)
+        note_for_exit();
+    t_exiting = true;
+    g_torn_down.store(true);
+}
+
 template <typename Lock, typename Release> void stop_at_exit(Lock& lock, Release release)
 {
-    g_torn_down.store(true);
+    begin_exit();
     constexpr int patience_ms = 500;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience_ms);
     {

@@ -136,4 +136,10 @@ void keep_library_loaded()
                          reinterpret_cast<LPCWSTR>(&keep_library_loaded), &module);
 }
 
+bool local_time(qint64 seconds, std::tm* out)
+{
+    const __time64_t t = seconds;
+    return ::_localtime64_s(out, &t) == 0;
+}
+
 } // namespace quillmark_detail
