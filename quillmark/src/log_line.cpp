@@ -108,32 +108,29 @@ bool fixed_buffer::append(const char* bytes, std::size_t n)
 
 void stamped_line::put_stamp(const stamp_cache& stamp, QTextCodec* codec)
 {
-    char text[stamp_cache::max_size];
-    const std::size_t stamp_size = static_cast<std::size_t>(stamp.write(text) - text);
     const bool spilled = !m_spill.isEmpty();
     if (codec) {
+        char text[stamp_cache::max_size];
+        const QString stamp_text =
+            QString::fromLatin1(text, static_cast<int>(stamp.write(text) - text));
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-        const QString stamp_text = QString::fromLatin1(text, static_cast<int>(stamp_size));
-        m_encoded = codec->fromUnicode(stamp_text.constData(), stamp_text.size(), &state);
-        if (spilled)
-            m_encoded += m_spill.mid(int(room));
-        else
-            m_encoded.append(m_text.data(), int(m_text.size()));
-        m_data = m_encoded.constData();
-        m_size = std::size_t(m_encoded.size());
+        m_spill = codec->fromUnicode(stamp_text.constData(), stamp_text.size(), &state) +
+                  (spilled ? m_spill.mid(int(room))
+                           : QByteArray(m_text.data(), static_cast<int>(m_text.size())));
+        m_data = m_spill.data();
+        m_size = std::size_t(m_spill.size());
         return;
     }
     // The room in front is max_size bytes: the stamp ends where the text begins.
     char* text_begin = spilled ? m_spill.data() + room : m_storage + room;
-    char* begin = text_begin - stamp_size;
-    std::memcpy(begin, text, stamp_size);
-    m_data = begin;
-    m_size = stamp_size + (spilled ? std::size_t(m_spill.size()) - room : m_text.size());
+    m_data = text_begin - stamp.size();
+    stamp.write(m_data);
+    m_size = stamp.size() + (spilled ? std::size_t(m_spill.size()) - room : m_text.size());
 }
 
 bool keeps_ascii(QTextCodec* codec)
 {
-    return !codec || cached_passthrough(codec) != passthrough::none;
+    return !codec || codec->mibEnum() == utf8_mib || cached_passthrough(codec) != passthrough::none;
 }
 
 bool make_line(stamped_line& out, qint32 thread, QtMsgType type, const QMessageLogContext& context,
@@ -222,7 +219,11 @@ bool stamp_cache::set_time(qint64 ms)
 
 char* stamp_cache::write(char* out) const
 {
-    std::memcpy(out, m_prefix, m_prefix_size);
+    // Of a fixed size but for odd years: copied without a call.
+    if (m_prefix_size == 20)
+        std::memcpy(out, m_prefix, 20);
+    else
+        std::memcpy(out, m_prefix, m_prefix_size);
     out += m_prefix_size;
     *out++ = static_cast<char>('0' + m_millis / 100);
     *out++ = static_cast<char>('0' + m_millis / 10 % 10);

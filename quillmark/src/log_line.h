@@ -93,8 +93,7 @@ private:
     char m_storage[2048];
     fixed_buffer m_text;
     QByteArray m_spill;
-    QByteArray m_encoded; // the whole line in a codec's bytes
-    const char* m_data = nullptr;
+    char* m_data = nullptr;
     std::size_t m_size = 0;
 };
 
