@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QTextCodec>
 
+#include <mutex>
+#include <thread>
+
 namespace quillmark_detail {
 
 QString log_directory()
@@ -29,7 +32,8 @@ namespace {
 
 struct exit_notes
 {
-    QString folders[2];
+    std::mutex lock;
+    QString folder; // of the last day file either logger opened, under lock
     bool utf8 = false;
 };
 
@@ -40,15 +44,22 @@ exit_notes& notes()
     return *made;
 }
 
+// Where lines logged after the clean-up at exit go: the folder in use then, known without
+// asking the system anything at that stage.
+bool note_folder(const QString& folder)
+{
+    const std::lock_guard<std::mutex> held(notes().lock);
+    notes().folder = folder;
+    return true;
+}
+
 } // namespace
 
 void note_for_exit()
 {
-    // Only the thread that runs the clean-up reads these, after it.
+    // Only the thread that runs the clean-up reads it, after it.
     const QTextCodec* codec = QTextCodec::codecForLocale();
     notes().utf8 = codec && codec->mibEnum() == utf8_mib;
-    notes().folders[0] = log_directory();
-    notes().folders[1] = user_log_directory(false);
 }
 
 bool utf8_at_exit()
@@ -58,14 +69,19 @@ bool utf8_at_exit()
 
 void write_at_exit(QIODevice::OpenMode mode, const QDate& day, const char* line, std::size_t size)
 {
-    QFile file;
-    for (const QString& folder : notes().folders) {
-        file.setFileName(folder + QDir::separator() + log_file_name(day));
-        if (!folder.isEmpty() && open_day_file(file, mode)) {
-            write_line(file, line, size);
+    QString folder;
+    {
+        // Not for good: where the system has stopped the other threads, one may hold it.
+        std::unique_lock<std::mutex> held(notes().lock, std::defer_lock);
+        for (int i = 0; i < 1000 && !held.try_lock(); ++i)
+            std::this_thread::yield();
+        if (!held.owns_lock())
             return;
-        }
+        folder = notes().folder;
     }
+    QFile file(folder + QDir::separator() + log_file_name(day));
+    if (!folder.isEmpty() && open_day_file(file, mode))
+        write_line(file, line, size);
 }
 
 void day_file::open(const QDate& day)
@@ -76,7 +92,7 @@ void day_file::open(const QDate& day)
     m_date = day;
     const auto open_in = [&](const QString& folder) {
         m_file->setFileName(folder + QDir::separator() + log_file_name(day));
-        return !folder.isEmpty() && open_day_file(*m_file, m_mode);
+        return !folder.isEmpty() && open_day_file(*m_file, m_mode) && note_folder(folder);
     };
     const QString program_dir = log_directory();
     // Made again at each date, so that a folder removed during the day costs no more days.

@@ -176,6 +176,24 @@ char* write_padded(char* out, int value, int width)
     return std::copy(static_cast<const char*>(digits), end, out);
 }
 
+// As Qt's local time has it before 1970: the zone's standard offset, no summer time (and the
+// Windows C library knows no earlier times).
+bool before_epoch(qint64 second, std::tm* out)
+{
+    const qint64 local = second - standard_offset_west();
+    const qint64 day = local / 86400 - (local % 86400 < 0 ? 1 : 0);
+    const auto in_day = static_cast<int>(local - day * 86400);
+    int year = 0, month = 0, mday = 0;
+    QDate::fromJulianDay(2440588 + day).getDate(&year, &month, &mday); // 2440588: 1970-01-01
+    out->tm_year = year - 1900;
+    out->tm_mon = month - 1;
+    out->tm_mday = mday;
+    out->tm_hour = in_day / 3600;
+    out->tm_min = in_day / 60 % 60;
+    out->tm_sec = in_day % 60;
+    return year != 0;
+}
+
 } // namespace
 
 char* write_date(char* out, const QDate& day)
@@ -197,8 +215,9 @@ bool stamp_cache::set_time(qint64 ms)
     if (second == m_second)
         return false;
     std::tm local{};
+    const bool known = second < 0 ? before_epoch(second, &local) : local_time(second, &local);
     // Outside four-digit years the stamp would not fit its room: such a clock is wrong anyway.
-    if (!local_time(second, &local) || local.tm_year < -1900 || local.tm_year > 9999 - 1900) {
+    if (!known || local.tm_year < -1900 || local.tm_year > 9999 - 1900) {
         local = std::tm{};
         local.tm_year = 70;
         local.tm_mday = 1;

@@ -43,5 +43,7 @@ void keep_library_loaded();
 
 // The local calendar time of seconds since the epoch, the time zone read again each call.
 bool local_time(qint64 seconds, std::tm* out);
+// The zone's standard offset, seconds west of UTC (the C library's timezone), read again.
+long standard_offset_west();
 
 } // namespace quillmark_detail

@@ -95,4 +95,10 @@ bool local_time(qint64 seconds, std::tm* out)
     return ::localtime_r(&t, out) != nullptr;
 }
 
+long standard_offset_west()
+{
+    ::tzset();
+    return ::timezone;
+}
+
 } // namespace quillmark_detail

@@ -142,4 +142,10 @@ bool local_time(qint64 seconds, std::tm* out)
     return ::_localtime64_s(out, &t) == 0;
 }
 
+long standard_offset_west()
+{
+    ::_tzset();
+    return _timezone; // the C runtime's; _get_timezone() is not in every one
+}
+
 } // namespace quillmark_detail
