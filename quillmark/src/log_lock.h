@@ -146,8 +146,6 @@ private:
     bool m_held;
 };
 
-// At exit: the file let go under the lock, then the writers inside waited for, long enough for a
-// write, not long where the system has stopped the other threads already (Windows does).
 // Both loggers stop writing; what this thread logs from now on is written on its own.
 inline void begin_exit()
 {
@@ -157,6 +155,8 @@ inline void begin_exit()
     g_torn_down.store(true);
 }
 
+// At exit: the file let go under the lock, then the writers inside waited for, long enough for a
+// write, not long where the system has stopped the other threads already (Windows does).
 template <typename Lock, typename Release> void stop_at_exit(Lock& lock, Release release)
 {
     begin_exit();
