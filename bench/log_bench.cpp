@@ -151,7 +151,7 @@ using median_table = QMap<QString, double>[2];
 bool report_handler(const median_table& medians)
 {
     bool met = report_goal("handler / floor, 1 thread",
-                           medians[0][handler_name] / medians[0][floor_name], 1.3);
+                           medians[0][handler_name] / medians[0][floor_name], 1.4);
     if (medians[0].contains(spdlog_name)) {
         met &= report_goal("handler / spdlog, 1 thread",
                            medians[0][handler_name] / medians[0][spdlog_name], 0.9);

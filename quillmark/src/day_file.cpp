@@ -6,7 +6,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLocale>
+#include <QTextCodec>
+
+#include <mutex>
+#include <thread>
 
 namespace quillmark_detail {
 
@@ -20,8 +23,65 @@ QString log_directory()
 QString log_file_name(const QDate& day)
 {
     // ASCII digits whatever the locale: the name must not depend on who runs the program.
-    make_calendar_once();
-    return QLocale::c().toString(day, QLatin1String("yyyy-MM-dd")) + QLatin1String("_tarnwell.log");
+    char text[date_max_size];
+    const int size = day.isValid() ? static_cast<int>(write_date(text, day) - text) : 0;
+    return QLatin1String(text, size) + QLatin1String("_tarnwell.log");
+}
+
+namespace {
+
+struct exit_notes
+{
+    std::mutex lock;
+    QString folder; // of the last day file either logger opened, under lock
+    bool utf8 = false;
+};
+
+// Never freed: static objects of the library are destroyed before the lines it is kept for.
+exit_notes& notes()
+{
+    static exit_notes* const made = new exit_notes;
+    return *made;
+}
+
+// Where lines logged after the clean-up at exit go: the folder in use then, known without
+// asking the system anything at that stage.
+bool note_folder(const QString& folder)
+{
+    const std::lock_guard<std::mutex> held(notes().lock);
+    notes().folder = folder;
+    return true;
+}
+
+} // namespace
+
+void note_for_exit()
+{
+    // Only the thread that runs the clean-up reads it, after it.
+    const QTextCodec* codec = QTextCodec::codecForLocale();
+    notes().utf8 = codec && codec->mibEnum() == utf8_mib;
+}
+
+bool utf8_at_exit()
+{
+    return notes().utf8;
+}
+
+void write_at_exit(QIODevice::OpenMode mode, const QDate& day, const char* line, std::size_t size)
+{
+    QString folder;
+    {
+        // Not for good: where the system has stopped the other threads, one may hold it.
+        std::unique_lock<std::mutex> held(notes().lock, std::defer_lock);
+        for (int i = 0; i < 1000 && !held.try_lock(); ++i)
+            std::this_thread::yield();
+        if (!held.owns_lock())
+            return;
+        folder = notes().folder;
+    }
+    QFile file(folder + QDir::separator() + log_file_name(day));
+    if (!folder.isEmpty() && open_day_file(file, mode))
+        write_line(file, line, size);
 }
 
 void day_file::open(const QDate& day)
@@ -32,7 +92,7 @@ void day_file::open(const QDate& day)
     m_date = day;
     const auto open_in = [&](const QString& folder) {
         m_file->setFileName(folder + QDir::separator() + log_file_name(day));
-        return !folder.isEmpty() && open_day_file(*m_file, m_mode);
+        return !folder.isEmpty() && open_day_file(*m_file, m_mode) && note_folder(folder);
     };
     const QString program_dir = log_directory();
     // Made again at each date, so that a folder removed during the day costs no more days.

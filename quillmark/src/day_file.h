@@ -12,6 +12,14 @@ QString log_directory();
 // "<yyyy-MM-dd>_tarnwell.log", in either folder.
 QString log_file_name(const QDate& day);
 
+// Notes, while Qt is still whole, whether the locale's encoding is UTF-8, for lines logged after
+// the clean-up at exit (its codec is gone by then).
+void note_for_exit();
+bool utf8_at_exit();
+// After the clean-up at exit: the day's file, in the folder of the last one opened, opened in
+// mode for the one line, written and closed.
+void write_at_exit(QIODevice::OpenMode mode, const QDate& day, const char* line, std::size_t size);
+
 // One logger's day file, in its fields: the program's, else the same name in the user's folder.
 class day_file
 {

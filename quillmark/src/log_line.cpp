@@ -1,8 +1,8 @@
 #include "log_line.h"
 
-#include <QCalendar>
+#include "log_platform.h"
+
 #include <QDateTime>
-#include <QLocale>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -47,17 +47,15 @@ template <typename Unit> char* copy_ascii(char* out, const Unit* units, std::siz
 }
 
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
-bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 thread, const level& lvl,
+bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
                        const QMessageLogContext& context, const QString& message)
 {
     const char* function = lvl.with_place && context.function ? context.function : "";
     const std::size_t function_size = lvl.with_place ? std::strlen(function) : 0;
     const auto message_size = static_cast<std::size_t>(message.size());
-    char* p = out.room(stamp_cache::max_size + 1 + 24 + 1 + sizeof lvl.tag + function_size + 2 +
-                       24 + 2 + message_size + 1);
+    char* p = out.room(1 + 24 + 1 + sizeof lvl.tag + function_size + 2 + 24 + 2 + message_size + 1);
     if (!p)
         return false;
-    p = stamp.write(p);
     *p++ = '\t';
     p = std::to_chars(p, p + 12, thread).ptr;
     *p++ = '\t';
@@ -79,22 +77,20 @@ bool append_ascii_line(fixed_buffer& out, const stamp_cache& stamp, qint32 threa
     return true;
 }
 
-// Any other text: the whole line through the codec in one pass, as a text stream on the file
-// would, so that stateful encodings and unpaired surrogates come out the same.
-QByteArray encoded_line(const stamp_cache& stamp, qint32 thread, const level& lvl,
-                        const QMessageLogContext& context, const QString& message,
-                        QTextCodec* codec)
+// Any other text: all after the stamp through the codec in one pass, as a text stream on the file
+// would, so that stateful encodings and unpaired surrogates come out the same. The stamp is ASCII,
+// after which such an encoding is in its first state again.
+QByteArray encoded_line(qint32 thread, const level& lvl, const QMessageLogContext& context,
+                        const QString& message, QTextCodec* codec, bool utf8)
 {
-    char head[stamp_cache::max_size];
-    QString text = QString::fromLatin1(head, static_cast<int>(stamp.write(head) - head)) +
-                   QLatin1Char('\t') + QString::number(thread) + QLatin1Char('\t') +
+    QString text = QLatin1Char('\t') + QString::number(thread) + QLatin1Char('\t') +
                    QLatin1String(lvl.tag, static_cast<int>(lvl.size));
     if (lvl.with_place)
         text += QLatin1String(context.function) + QLatin1String("\t[") +
                 QString::number(context.line) + QLatin1String("]\t");
     text += message + QLatin1Char('\n');
     if (!codec)
-        return text.toLatin1();
+        return utf8 ? text.toUtf8() : text.toLatin1();
     QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
     return codec->fromUnicode(text.constData(), text.size(), &state);
 }
@@ -110,16 +106,45 @@ bool fixed_buffer::append(const char* bytes, std::size_t n)
     return true;
 }
 
-bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
-               QtMsgType type, const QMessageLogContext& context, const QString& message,
-               QTextCodec* codec)
+void stamped_line::put_stamp(const stamp_cache& stamp, QTextCodec* codec)
+{
+    const bool spilled = !m_spill.isEmpty();
+    if (codec) {
+        char text[stamp_cache::max_size];
+        const QString stamp_text =
+            QString::fromLatin1(text, static_cast<int>(stamp.write(text) - text));
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        m_spill = codec->fromUnicode(stamp_text.constData(), stamp_text.size(), &state) +
+                  (spilled ? m_spill.mid(int(room))
+                           : QByteArray(m_text.data(), static_cast<int>(m_text.size())));
+        m_data = m_spill.data();
+        m_size = std::size_t(m_spill.size());
+        return;
+    }
+    // The room in front is max_size bytes: the stamp ends where the text begins.
+    char* text_begin = spilled ? m_spill.data() + room : m_storage + room;
+    m_data = text_begin - stamp.size();
+    stamp.write(m_data);
+    m_size = stamp.size() + (spilled ? std::size_t(m_spill.size()) - room : m_text.size());
+}
+
+bool keeps_ascii(QTextCodec* codec)
+{
+    return !codec || codec->mibEnum() == utf8_mib || cached_passthrough(codec) != passthrough::none;
+}
+
+bool make_line(stamped_line& out, qint32 thread, QtMsgType type, const QMessageLogContext& context,
+               const QString& message, QTextCodec* codec, bool utf8)
 {
     const auto index = static_cast<std::size_t>(type);
     if (index >= sizeof levels / sizeof levels[0])
         return false;
-    if (!codec || codec->mibEnum() != utf8_mib ||
-        !append_ascii_line(out, stamp, thread, levels[index], context, message))
-        spill = encoded_line(stamp, thread, levels[index], context, message, codec);
+    const bool ascii_ok = codec ? codec->mibEnum() == utf8_mib : utf8;
+    if (!ascii_ok || !append_ascii_line(out.text(), thread, levels[index], context, message)) {
+        // Room in front for the stamp, as in the storage.
+        out.spill() = QByteArray(int(stamp_cache::max_size), ' ') +
+                      encoded_line(thread, levels[index], context, message, codec, utf8);
+    }
     return true;
 }
 
@@ -136,9 +161,50 @@ void set_clock(clock_function fn)
     g_clock.store(fn, std::memory_order_release);
 }
 
-void make_calendar_once()
+namespace {
+
+char* write_padded(char* out, int value, int width)
 {
-    [[maybe_unused]] static const bool made = QCalendar().isValid();
+    if (value < 0) {
+        *out++ = '-';
+        value = -value;
+    }
+    char digits[12];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    for (auto n = end - digits; n < width; ++n)
+        *out++ = '0';
+    return std::copy(static_cast<const char*>(digits), end, out);
+}
+
+// As Qt's local time has it before 1970: the zone's standard offset, no summer time (and the
+// Windows C library knows no earlier times).
+bool before_epoch(qint64 second, std::tm* out)
+{
+    const qint64 local = second - standard_offset_west();
+    const qint64 day = local / 86400 - (local % 86400 < 0 ? 1 : 0);
+    const auto in_day = static_cast<int>(local - day * 86400);
+    int year = 0, month = 0, mday = 0;
+    QDate::fromJulianDay(2440588 + day).getDate(&year, &month, &mday); // 2440588: 1970-01-01
+    out->tm_year = year - 1900;
+    out->tm_mon = month - 1;
+    out->tm_mday = mday;
+    out->tm_hour = in_day / 3600;
+    out->tm_min = in_day / 60 % 60;
+    out->tm_sec = in_day % 60;
+    return year != 0;
+}
+
+} // namespace
+
+char* write_date(char* out, const QDate& day)
+{
+    int year = 0, month = 0, mday = 0;
+    day.getDate(&year, &month, &mday);
+    out = write_padded(out, year, 4);
+    *out++ = '-';
+    out = write_padded(out, month, 2);
+    *out++ = '-';
+    return write_padded(out, mday, 2);
 }
 
 bool stamp_cache::set_time(qint64 ms)
@@ -148,26 +214,49 @@ bool stamp_cache::set_time(qint64 ms)
     m_millis = static_cast<int>(ms - second * 1000);
     if (second == m_second)
         return false;
-    make_calendar_once();
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
-    // The C locale: the system's may write its own digits, which Latin-1 cannot hold.
-    const QByteArray prefix =
-        QLocale::c().toString(local, QStringLiteral("yyyy-MM-dd hh:mm:ss:")).toLatin1();
-    m_prefix_size = std::min(static_cast<std::size_t>(prefix.size()), sizeof m_prefix);
-    std::memcpy(m_prefix, prefix.constData(), m_prefix_size);
-    m_date = local.date();
+    std::tm local{};
+    const bool known = second < 0 ? before_epoch(second, &local) : local_time(second, &local);
+    // Outside four-digit years the stamp would not fit its room: such a clock is wrong anyway.
+    if (!known || local.tm_year < -1900 || local.tm_year > 9999 - 1900) {
+        local = std::tm{};
+        local.tm_year = 70;
+        local.tm_mday = 1;
+    }
+    m_date = QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    char* p = write_date(m_prefix, m_date);
+    *p++ = ' ';
+    p = write_padded(p, local.tm_hour, 2);
+    *p++ = ':';
+    p = write_padded(p, local.tm_min, 2);
+    *p++ = ':';
+    p = write_padded(p, local.tm_sec, 2);
+    *p++ = ':';
+    m_prefix_size = static_cast<std::size_t>(p - m_prefix);
     m_second = second;
     return true;
 }
 
 char* stamp_cache::write(char* out) const
 {
-    std::memcpy(out, m_prefix, m_prefix_size);
+    // Of a fixed size but for odd years: copied without a call.
+    if (m_prefix_size == 20)
+        std::memcpy(out, m_prefix, 20);
+    else
+        std::memcpy(out, m_prefix, m_prefix_size);
     out += m_prefix_size;
     *out++ = static_cast<char>('0' + m_millis / 100);
     *out++ = static_cast<char>('0' + m_millis / 10 % 10);
     *out++ = static_cast<char>('0' + m_millis % 10);
     return out;
+}
+
+passthrough cached_passthrough(QTextCodec* codec)
+{
+    thread_local QTextCodec* t_codec = nullptr;
+    thread_local passthrough t_rule = passthrough::none;
+    if (codec != t_codec)
+        t_rule = passthrough_for(t_codec = codec);
+    return t_rule;
 }
 
 } // namespace quillmark_detail

@@ -19,12 +19,9 @@ using clock_function = qint64 (*)();
 qint64 now_ms();
 void set_clock(clock_function fn);
 
-// Qt makes its calendar on first use, and threads that come first together may get none, writing
-// a date as "": called before any date is written or read, the first caller makes it.
-void make_calendar_once();
-
 // The local stamp "yyyy-MM-dd hh:mm:ss:zzz" and date of an instant, worked out once a second (glibc
-// stats /etc/localtime each time with TZ unset). Trivially destructible: cheap as a thread-local.
+// reads the zone's file each time with TZ unset), by the C library alone: lines logged at exit
+// come after Qt's calendars and locales are gone. Trivially destructible: cheap as a thread-local.
 class stamp_cache
 {
 public:
@@ -45,6 +42,10 @@ private:
     QDate m_date;
 };
 
+// "yyyy-MM-dd" of a valid date at out, ASCII whatever the locale; returns the end.
+char* write_date(char* out, const QDate& day);
+constexpr std::size_t date_max_size = 12;
+
 // Bytes in the caller's storage (on its stack, say); nothing is allocated.
 class fixed_buffer
 {
@@ -64,11 +65,48 @@ private:
     std::size_t m_size = 0;
 };
 
-// The file line of a Qt message in codec's bytes (Latin-1 when null, as the function name is
-// read): in out when ASCII in UTF-8 and fits, else in spill; false for a type never logged.
-bool make_line(fixed_buffer& out, QByteArray& spill, const stamp_cache& stamp, qint32 thread,
-               QtMsgType type, const QMessageLogContext& context, const QString& message,
-               QTextCodec* codec);
+// A line put together before the logger's lock, with room in front for the stamp, which is taken
+// under the lock, so that lines reach the file in the order of their stamps and each lands in
+// the file of the day its stamp names. Most lines stay in its own storage on the caller's stack.
+class stamped_line
+{
+public:
+    stamped_line() : m_text(m_storage + stamp_cache::max_size, sizeof m_storage - room) {}
+    stamped_line(const stamped_line&) = delete;
+    // What follows the stamp; when it does not fit, spill() takes it instead.
+    fixed_buffer& text() { return m_text; }
+    // Empty again, for a line made anew.
+    void clear()
+    {
+        m_text = fixed_buffer(m_storage + room, sizeof m_storage - room);
+        m_spill.clear();
+    }
+    QByteArray& spill() { return m_spill; }
+    // The stamp put in front; [data(), data() + size()) is then the whole line. In codec's bytes
+    // when one is given: for a locale encoding that does not keep ASCII as it is.
+    void put_stamp(const stamp_cache& stamp, QTextCodec* codec = nullptr);
+    const char* data() const { return m_data; }
+    std::size_t size() const { return m_size; }
+
+private:
+    static constexpr std::size_t room = stamp_cache::max_size;
+    char m_storage[2048];
+    fixed_buffer m_text;
+    QByteArray m_spill;
+    char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+// Whether codec's bytes for ASCII text are that text, so that an ASCII stamp can be put in front
+// of a line encoded without it (null, Latin-1, keeps it). Worked out once per codec and thread.
+bool keeps_ascii(QTextCodec* codec);
+
+// What follows the stamp in the file line of a Qt message, in codec's bytes (Latin-1 when null,
+// as the function name is read; by hand in UTF-8 when utf8 and null: at exit, when the codecs
+// are gone): in out.text() when ASCII in UTF-8 and it fits, else in its spill; false for a type
+// never logged.
+bool make_line(stamped_line& out, qint32 thread, QtMsgType type, const QMessageLogContext& context,
+               const QString& message, QTextCodec* codec, bool utf8 = false);
 
 // Which texts the local encoding keeps byte for byte: valid UTF-8, ASCII, or none.
 enum class passthrough
@@ -78,6 +116,8 @@ enum class passthrough
     utf8
 };
 passthrough passthrough_for(QTextCodec* codec);
+// The same, remembered per thread for the codec last asked about.
+passthrough cached_passthrough(QTextCodec* codec);
 
 // Appends what log_message() gives, in the local encoding with line feeds as line ends, when the
 // format holds only "%%", "%s", "%d", "%i" (with "l", "ll"), "%u", "%x", "%X" (with "l", "ll",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "day_file.h"
+
 #include <QReadWriteLock>
 
 #include <atomic>
@@ -26,6 +28,10 @@ inline thread_local bool t_lock_held = false;
 // Set at process end: both loggers stop writing but stay, as other threads may be inside them.
 inline std::atomic<bool> g_torn_down{false};
 
+// The thread that ran the clean-up at exit: what it logs later (a host's static destructors, its
+// at-exit functions registered before ours) still reaches the file, past the loggers.
+inline thread_local bool t_exiting = false;
+
 // Qt frees what writers use (lock wait records, codecs) right after our clean-up: a writer counts
 // itself before it reads the flag, the clean-up sets it before it reads the count.
 inline std::atomic<int> g_writers{0};
@@ -38,9 +44,41 @@ public:
     ~writer_gate() { g_writers.fetch_sub(1); }
     writer_gate(const writer_gate&) = delete;
     bool open() const { return !m_nested && !g_torn_down.load(); }
+    // After the clean-up, on the thread that ran it: the line is written on its own.
+    bool late() const { return !m_nested && g_torn_down.load() && t_exiting; }
 
 private:
     const bool m_nested = t_lock_held;
+};
+
+// A logger's inner lock, held for a stamp and a write, seldom for a file switch: it spins a while,
+// then yields. Built on atomics, which the race detector follows.
+class spin_lock
+{
+public:
+    bool try_lock() { return !m_held.exchange(true, std::memory_order_acquire); }
+    void lock()
+    {
+        for (int i = 0; !try_lock(); ++i) {
+            while (m_held.load(std::memory_order_relaxed)) {
+                if (++i < 256)
+                    pause();
+                else
+                    std::this_thread::yield();
+            }
+        }
+    }
+    void unlock() { m_held.store(false, std::memory_order_release); }
+
+    static void pause()
+    {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+        __builtin_ia32_pause(); // spares the core's other thread
+#endif
+    }
+
+private:
+    std::atomic<bool> m_held{false};
 };
 
 // A line holds the lock for about one write(2): spinning briefly costs less than sleeping and
@@ -50,11 +88,21 @@ inline bool take(QReadWriteLock& lock, int timeout_ms)
     for (int i = 0; timeout_ms < 0 && i < 256; ++i) {
         if (lock.tryLockForWrite())
             return true;
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-        __builtin_ia32_pause(); // spares the core's other thread
-#endif
+        spin_lock::pause();
     }
     return lock.tryLockForWrite(timeout_ms);
+}
+inline bool take(spin_lock& lock, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    if (timeout_ms < 0)
+        lock.lock();
+    while (timeout_ms >= 0 && !lock.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 inline bool take(std::timed_mutex& lock, int timeout_ms)
 {
@@ -98,11 +146,20 @@ private:
     bool m_held;
 };
 
+// Both loggers stop writing; what this thread logs from now on is written on its own.
+inline void begin_exit()
+{
+    if (!t_exiting)
+        note_for_exit();
+    t_exiting = true;
+    g_torn_down.store(true);
+}
+
 // At exit: the file let go under the lock, then the writers inside waited for, long enough for a
 // write, not long where the system has stopped the other threads already (Windows does).
 template <typename Lock, typename Release> void stop_at_exit(Lock& lock, Release release)
 {
-    g_torn_down.store(true);
+    begin_exit();
     constexpr int patience_ms = 500;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience_ms);
     {

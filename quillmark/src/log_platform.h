@@ -3,6 +3,8 @@
 #include <QIODevice>
 #include <QString>
 
+#include <ctime>
+
 class QFile;
 
 namespace quillmark_detail {
@@ -38,5 +40,10 @@ QString executable_directory();
 
 // Keeps the library mapped until the process ends, for threads still logging meanwhile.
 void keep_library_loaded();
+
+// The local calendar time of seconds since the epoch, the time zone read again each call.
+bool local_time(qint64 seconds, std::tm* out);
+// The zone's standard offset, seconds west of UTC (the C library's timezone), read again.
+long standard_offset_west();
 
 } // namespace quillmark_detail

@@ -87,4 +87,18 @@ void keep_library_loaded()
     // Linked with -z nodelete: dlclose() leaves it mapped.
 }
 
+bool local_time(qint64 seconds, std::tm* out)
+{
+    // localtime_r() need not look at TZ again; the zone may change while the program runs.
+    ::tzset();
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return ::localtime_r(&t, out) != nullptr;
+}
+
+long standard_offset_west()
+{
+    ::tzset();
+    return ::timezone;
+}
+
 } // namespace quillmark_detail

@@ -136,4 +136,16 @@ void keep_library_loaded()
                          reinterpret_cast<LPCWSTR>(&keep_library_loaded), &module);
 }
 
+bool local_time(qint64 seconds, std::tm* out)
+{
+    const __time64_t t = seconds;
+    return ::_localtime64_s(out, &t) == 0;
+}
+
+long standard_offset_west()
+{
+    ::_tzset();
+    return _timezone; // the C runtime's; _get_timezone() is not in every one
+}
+
 } // namespace quillmark_detail

@@ -53,6 +53,19 @@ void quillmark::write_log_bytes(const char* bytes, std::size_t size)
     m_day.write(bytes, size);
 }
 
+void quillmark::write_stamped(stamped_line& line, QTextCodec* stamp_codec)
+{
+    if (t_lock_held || g_torn_down.load())
+        return;
+    const held_lock<std::timed_mutex> held(m_lock);
+    if (g_torn_down.load())
+        return;
+    m_today.set_time(now_ms());
+    m_day.follow(m_today.date());
+    line.put_stamp(m_today, stamp_codec);
+    m_day.write(line.data(), line.size());
+}
+
 void quillmark::stop_writing()
 {
     stop_at_exit(m_lock, [this] { m_day.release(); });

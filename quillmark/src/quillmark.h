@@ -28,6 +28,8 @@ public:
     // A line and its line end, or its bytes with their line end, to the day's file or nowhere.
     void write_log(QString line);
     void write_log_bytes(const char* bytes, std::size_t size);
+    // A line made before the lock, its stamp taken under it (in stamp_codec's bytes when given).
+    void write_stamped(quillmark_detail::stamped_line& line, QTextCodec* stamp_codec);
 
     bool debug_mode() const { return m_debug.load(std::memory_order_relaxed); }
     void set_debug_mode(bool on) { m_debug.store(on, std::memory_order_relaxed); }

@@ -1,5 +1,6 @@
 #include <quillmark/quillmark_log.h>
 
+#include "day_file.h"
 #include "log_lock.h"
 #include "log_platform.h"
 #include "quillmark.h"
@@ -7,6 +8,7 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -166,6 +168,9 @@ using namespace quillmark_detail;
 
 namespace {
 
+// The logger, once made; read at exit, when a late line must not make it.
+std::atomic<quillmark*> g_made{nullptr};
+
 // Made on first use by whichever thread comes first; kept at exit for threads still inside.
 quillmark* log_object()
 {
@@ -173,53 +178,64 @@ quillmark* log_object()
         keep_library_loaded();
         auto* made = new quillmark;
         std::atexit([] { log_object()->stop_writing(); });
+        g_made.store(made);
         return made;
     }();
     return log;
 }
 
-// Worked out once per codec: the locale's rarely changes.
-passthrough current_passthrough()
+bool late_line()
 {
-    thread_local QTextCodec* t_codec = nullptr;
-    thread_local passthrough t_rule = passthrough::none;
-    QTextCodec* codec = QTextCodec::codecForLocale();
-    if (codec != t_codec)
-        t_rule = passthrough_for(t_codec = codec);
-    return t_rule;
+    return t_exiting && g_torn_down.load();
 }
 
-// "<time stamp>    <thread> [<level>] ", ASCII; local time is worked out once a second a thread.
-void append_head(fixed_buffer& line, const char* tag)
+bool debug_wanted()
 {
-    thread_local stamp_cache t_stamp;
-    t_stamp.set_time(now_ms());
-    char text[stamp_cache::max_size + 16];
-    char* end = std::copy_n("    ", 4, t_stamp.write(text));
-    end = std::to_chars(end, text + sizeof text, static_cast<quint32>(current_thread_id())).ptr;
-    line.append(text, std::size_t(end - text));
-    line.append(tag, std::strlen(tag));
+    if (!late_line())
+        return log_object()->debug_mode();
+    const quillmark* made = g_made.load();
+    return made && made->debug_mode();
 }
 
-// Most lines are put together in bytes on the stack; the others become the local encoding once,
-// when written. The message comes last, so that a "%1" inside it stays as it is.
+// Most lines are put together in bytes on the stack; the others become the local encoding once.
+// The message comes last, so that a "%1" inside it stays as it is. All of it before the logger's
+// lock; the stamp goes in front under it.
 void write_export_line(const char* tag, const char* format, va_list args)
 {
     // Counted from the start: the formatting uses Qt's codecs too.
     const writer_gate gate;
-    if (!gate.open())
+    const bool late = gate.late();
+    if (!gate.open() && !late)
         return;
-    char storage[2048];
-    fixed_buffer line(storage, sizeof storage);
-    append_head(line, tag);
-    const std::size_t head_size = line.size();
-    const passthrough rule = current_passthrough();
-    if (rule != passthrough::none && append_simple_message(line, format, args, rule) &&
-        line.append(line_end, line_end_size))
-        log_object()->write_log_bytes(line.data(), line.size());
-    else
-        log_object()->write_log(QString::fromLatin1(line.data(), int(head_size)) +
-                                log_message(format, args));
+    // At exit the codecs are gone: UTF-8 or ASCII by hand, as the locale was.
+    QTextCodec* codec = late ? nullptr : QTextCodec::codecForLocale();
+    const passthrough rule = late ? (utf8_at_exit() ? passthrough::utf8 : passthrough::ascii)
+                                  : cached_passthrough(codec);
+    stamped_line line;
+    char head[40];
+    char* end = std::copy_n("    ", 4, head);
+    end = std::to_chars(end, head + 24, static_cast<quint32>(current_thread_id())).ptr;
+    end = std::copy(tag, tag + std::strlen(tag), end);
+    const auto head_size = std::size_t(end - head);
+    fixed_buffer& text = line.text();
+    if (!(rule != passthrough::none && text.append(head, head_size) &&
+          append_simple_message(text, format, args, rule) &&
+          text.append(line_end, line_end_size))) {
+        const QString rest = QString::fromLatin1(head, int(head_size)) + log_message(format, args);
+        const QByteArray bytes =
+            late ? (utf8_at_exit() ? rest.toUtf8() : rest.toLatin1()) : rest.toLocal8Bit();
+        line.spill() = QByteArray(int(stamp_cache::max_size), ' ') +
+                       QByteArray(bytes).replace("\n", line_end).append(line_end);
+    }
+    QTextCodec* stamp_codec = late || keeps_ascii(codec) ? nullptr : codec;
+    if (!late) {
+        log_object()->write_stamped(line, stamp_codec);
+        return;
+    }
+    stamp_cache stamp;
+    stamp.set_time(now_ms());
+    line.put_stamp(stamp);
+    write_at_exit(quillmark::open_mode, stamp.date(), line.data(), line.size());
 }
 
 } // namespace
@@ -237,7 +253,7 @@ extern "C" {
         va_end(args);                                                                              \
     }
 
-QUILLMARK_LEVEL_FUNCTION(DEBUG, log_object()->debug_mode())
+QUILLMARK_LEVEL_FUNCTION(DEBUG, debug_wanted())
 QUILLMARK_LEVEL_FUNCTION(INFO, true)
 QUILLMARK_LEVEL_FUNCTION(ERR, true)
 QUILLMARK_LEVEL_FUNCTION(SUC, true)

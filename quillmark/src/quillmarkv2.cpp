@@ -8,13 +8,20 @@
 #include <QDir>
 #include <QTextCodec>
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 using namespace quillmark_detail;
 
 quillmarkv2* quillmarkv2::m_instance_ptr = nullptr;
 
 using write_lock = held_lock<QReadWriteLock>;
+
+static constexpr QIODevice::OpenMode open_mode = QIODevice::Append | QIODevice::Text;
+
+// Whether debug lines are kept after the clean-up at exit, when the logger may be gone.
+static bool g_debug_at_exit = false;
 
 // Qt destroys its global data in the at-exit list too, which runs backwards: what the handler
 // needs is made before our clean-up is registered, so that a line written at exit still finds it.
@@ -25,21 +32,26 @@ static void set_up_what_the_handler_needs()
     contended.lockForWrite();
     contended.tryLockForRead(1);
     contended.unlock();
-    stamp_cache().set_time(now_ms());
-    QTextCodec::codecForLocale();
+    keeps_ascii(QTextCodec::codecForLocale());
     QDir(log_directory()).exists();
 }
 
-// What the handler reuses from line to line, under the logger's lock.
+// What the handler reuses from line to line. The day switch and the writes are serialised by
+// file_lock, taken after m_lock when both are: a host holding m_lock may still switch, check the
+// date or let go of the file, and a switch by a thread without m_lock still waits for a line
+// being written.
 struct quillmarkv2::line_state
 {
-    explicit line_state(quillmarkv2& log)
-        : day(log.m_file_date, log.m_file_ptr, QIODevice::Append | QIODevice::Text)
-    {}
-    day_file day;
-    stamp_cache stamp;
-    QTextCodec* codec = nullptr; // the locale's, looked up once a second, not for every line
+    explicit line_state(quillmarkv2& log) : day(log.m_file_date, log.m_file_ptr, open_mode) {}
+    spin_lock file_lock;
+    day_file day;      // under file_lock
+    stamp_cache stamp; // under file_lock
+    // The locale's, looked up once a second under the locks, read before them.
+    std::atomic<QTextCodec*> codec{QTextCodec::codecForLocale()};
+    std::atomic<bool> debug{false}; // m_debug, for the handler to read without a lock
 };
+
+using file_lock = held_lock<spin_lock>;
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state(*this)) {}
 
@@ -70,8 +82,8 @@ void quillmarkv2::exit_instance()
 void quillmarkv2::initialize(bool debug)
 {
     set_file_object();
-    const write_lock held(m_lock);
     m_debug = debug;
+    m_line_ptr->debug.store(debug);
     qInstallMessageHandler(&quillmarkv2::message_handler);
 }
 
@@ -92,7 +104,7 @@ QFile* quillmarkv2::get_file_object()
 
 void quillmarkv2::set_file_object()
 {
-    const write_lock held(m_lock);
+    const file_lock held(m_line_ptr->file_lock);
     m_line_ptr->stamp.set_time(now_ms());
     m_line_ptr->day.open(m_line_ptr->stamp.date());
 }
@@ -100,13 +112,13 @@ void quillmarkv2::set_file_object()
 bool quillmarkv2::check_compare_date()
 {
     const QDate today = QDateTime::fromMSecsSinceEpoch(now_ms()).date();
-    const write_lock held(m_lock);
+    const file_lock held(m_line_ptr->file_lock);
     return m_file_date == today;
 }
 
 void quillmarkv2::destroy()
 {
-    const write_lock held(m_lock);
+    const file_lock held(m_line_ptr->file_lock);
     m_line_ptr->day.release();
 }
 
@@ -114,35 +126,58 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
                                   const QString& message)
 {
     const writer_gate gate;
-    if (!gate.open())
+    const bool late = gate.late();
+    if (!gate.open() && !late)
         return;
+    if (late) {
+        write_at_exit(type, context, message);
+        return;
+    }
     quillmarkv2* log = m_instance_ptr ? m_instance_ptr : get_instance();
+    line_state& state = *log->m_line_ptr;
+    if (type == QtDebugMsg && !state.debug.load(std::memory_order_relaxed))
+        return;
+    // All but the stamp before the locks: another thread's line waits for little more than the
+    // stamp, the date and the write.
+    QTextCodec* codec = state.codec.load(std::memory_order_acquire);
+    stamped_line line;
+    const qint32 thread = current_thread_id();
+    if (!make_line(line, thread, type, context, message, codec))
+        return;
     // Qt's lock, unlike the exports': a host may take get_lock() to write into the file itself.
     const write_lock held(log->m_lock);
-    if (gate.open())
-        log->write_message(type, context, message);
+    if (!gate.open())
+        return;
+    // This thread is marked already, by the outer lock.
+    const std::lock_guard<spin_lock> file(state.file_lock);
+    if (state.stamp.set_time(now_ms()))
+        state.codec.store(QTextCodec::codecForLocale(), std::memory_order_release);
+    state.day.follow(state.stamp.date());
+    if (!log->m_file_ptr)
+        return;
+    // The codec of the stamp's second; it changes about never.
+    if (state.codec.load(std::memory_order_relaxed) != codec) {
+        codec = state.codec.load(std::memory_order_relaxed);
+        line.clear();
+        make_line(line, thread, type, context, message, codec);
+    }
+    line.put_stamp(state.stamp, keeps_ascii(codec) ? nullptr : codec);
+    state.day.write(line.data(), line.size());
 }
 
-void quillmarkv2::write_message(QtMsgType type, const QMessageLogContext& context,
+void quillmarkv2::write_at_exit(QtMsgType type, const QMessageLogContext& context,
                                 const QString& message)
 {
-    // Under the lock: lines follow their stamps, and no writer sees the day's file replaced.
-    stamp_cache& stamp = m_line_ptr->stamp;
-    if (stamp.set_time(now_ms()) || !m_line_ptr->codec)
-        m_line_ptr->codec = QTextCodec::codecForLocale();
-    m_line_ptr->day.follow(stamp.date());
-    if (!m_file_ptr || (type == QtDebugMsg && !m_debug))
+    // Qt's codecs and the logger may be gone: the line is made by hand and written on its own.
+    if (type == QtDebugMsg && !g_debug_at_exit)
         return;
-
-    char storage[2048]; // most lines fit; longer ones take the general way
-    fixed_buffer line(storage, sizeof storage);
-    QByteArray spill;
-    if (!make_line(line, spill, stamp, current_thread_id(), type, context, message,
-                   m_line_ptr->codec))
+    stamped_line line;
+    if (!make_line(line, current_thread_id(), type, context, message, nullptr, utf8_at_exit()))
         return;
-    const bool fits = spill.isEmpty();
-    m_line_ptr->day.write(fits ? line.data() : spill.constData(),
-                          fits ? line.size() : std::size_t(spill.size()));
+    stamp_cache stamp;
+    stamp.set_time(now_ms());
+    line.put_stamp(stamp);
+    quillmark_detail::write_at_exit(open_mode, stamp.date(), line.data(), line.size());
 }
 
 void quillmarkv2::release_at_unload()
@@ -150,8 +185,16 @@ void quillmarkv2::release_at_unload()
     // Threads still logging stop at the flag; the object and the handler stay, so none finds
     // freed memory or Qt's default handler at work on globals being destroyed.
     if (!m_instance_ptr) {
-        g_torn_down.store(true);
+        begin_exit();
         return;
     }
-    stop_at_exit(m_instance_ptr->m_lock, [] { m_instance_ptr->m_line_ptr->day.release(); });
+    g_debug_at_exit = m_instance_ptr->m_debug;
+    stop_at_exit(m_instance_ptr->m_lock, [] {
+        // Not for good: where the system has stopped the other threads, one may hold it.
+        line_state& state = *m_instance_ptr->m_line_ptr;
+        if (take(state.file_lock, 100)) {
+            state.day.release();
+            state.file_lock.unlock();
+        }
+    });
 }

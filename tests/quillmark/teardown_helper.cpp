@@ -17,6 +17,11 @@ namespace {
 
 std::atomic<int> g_worker_lines{0};
 
+using export_function = void (*)(const char*, ...);
+// The export INFO, for the modes that log through it at exit too.
+export_function g_info = nullptr;
+bool g_goodbye_line = true;
+
 // Built before main, so destroyed after everything main sets up, the log library's own
 // clean-up included.
 struct says_goodbye
@@ -25,10 +30,20 @@ struct says_goodbye
     {
         if (g_worker_lines.load() > 0)
             std::printf("worker lines before teardown: %d\n", g_worker_lines.load());
-        qWarning("from a static destructor");
+        if (g_goodbye_line)
+            qWarning("from a static destructor");
+        if (g_info)
+            g_info("from a static destructor %s", "through INFO");
     }
 };
 says_goodbye g_goodbye;
+
+// Registered before the library first runs, so it runs after the library's clean-up.
+void log_at_exit()
+{
+    qInfo("from an earlier at-exit function");
+    g_info("from an earlier at-exit function %s", "through INFO");
+}
 
 void host_handler(QtMsgType, const QMessageLogContext&, const QString& message)
 {
@@ -75,7 +90,6 @@ void log_for_ever(QtMessageHandler handler)
 // returns and the process is torn down under them.
 void start_busy_threads(bool through_qt, void* shim)
 {
-    using export_function = void (*)(const char*, ...);
     const auto info = reinterpret_cast<export_function>(::dlsym(shim, "INFO"));
     for (int t = 0; t < 8; ++t) {
         std::thread([through_qt, info] {
@@ -114,6 +128,12 @@ int main(int argc, char** argv)
         // a host's own slow clean-up, during which the writers go on with whatever is gone.
         std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
     }
+    if (mode == "log-at-exit") {
+        g_info = reinterpret_cast<export_function>(::dlsym(shim, "INFO"));
+        if (!g_info)
+            return 7;
+        std::atexit(&log_at_exit);
+    }
     start(1);
     qInfo("logged by the helper");
 
@@ -125,7 +145,11 @@ int main(int argc, char** argv)
         std::puts(loaded ? "still loaded" : "unloaded");
         std::fflush(stdout);
         qInfo("after unload");
+    } else if (mode == "log-at-exit") {
+        g_info("logged through %s", "INFO");
     } else if (mode == "exit-while-logging") {
+        g_goodbye_line = false; // the worker's lines are the last ones
+
         using set_clock_function = void (*)(qint64(*)());
         const auto set_clock =
             reinterpret_cast<set_clock_function>(::dlsym(shim, "teardown_shim_set_clock"));

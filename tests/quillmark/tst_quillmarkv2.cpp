@@ -9,6 +9,10 @@
 #include <QTextCodec>
 #include <QtTest>
 
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +75,7 @@ private slots:
     void message_from_inside_the_handler_is_dropped();
     void destroy_then_same_day_and_next_day();
     void singleton_life();
+    void host_bytes_written_through_the_file_object_come_first_data();
     void host_bytes_written_through_the_file_object_come_first();
     void thread_value_in_a_forked_child_data();
     void thread_value_in_a_forked_child();
@@ -474,19 +479,68 @@ void tst_quillmarkv2::singleton_life()
     QVERIFY(fresh->is_debug());
 }
 
+void tst_quillmarkv2::host_bytes_written_through_the_file_object_come_first_data()
+{
+    // Under the lock the host may also check the date, switch the file and let go of it.
+    QTest::addColumn<QString>("host_time");
+    QTest::addColumn<bool>("switch_day");
+    QTest::addColumn<bool>("destroy");
+    QTest::addColumn<QString>("next_time");
+
+    QTest::newRow("bytes left in the object")
+        << "2031-05-06 07:08:09.045" << false << false << "2031-05-06 07:08:09.045";
+    QTest::newRow("the host switches to the new day under the lock")
+        << "2031-05-07 00:00:00.010" << true << false << "2031-05-07 00:00:00.020";
+    QTest::newRow("the host switches and lets go of the file under the lock")
+        << "2031-05-07 00:00:00.010" << true << true << "2031-05-08 00:00:00.020";
+}
+
 void tst_quillmarkv2::host_bytes_written_through_the_file_object_come_first()
 {
     // A host may take the lock and write to the file object itself; what it left in the
     // object's buffer belongs before the next line.
+    QFETCH(QString, host_time);
+    QFETCH(bool, switch_day);
+    QFETCH(bool, destroy);
+    QFETCH(QString, next_time);
+
     log()->initialize(true);
-    {
+    set_now(host_time);
+    std::atomic<bool> done{false};
+    std::atomic<bool> switched{false};
+    std::thread host([&] {
         QWriteLocker locker(log()->get_lock());
-        QVERIFY(log()->get_file_object()->write("host bytes\n") == 11);
+        if (!log()->check_compare_date()) {
+            log()->set_file_object();
+            switched.store(true);
+        }
+        if (QFile* file = log()->get_file_object()) {
+            file->write("host bytes\n");
+            if (destroy)
+                file->flush();
+        }
+        if (destroy)
+            log()->destroy();
+        done.store(true);
+    });
+    QDeadlineTimer patience(20000);
+    while (!done.load() && !patience.hasExpired())
+        QThread::msleep(5);
+    if (!done.load()) {
+        // The host's thread holds the lock for good: nothing after this could finish.
+        std::fprintf(stderr, "FAIL: the host's calls under the lock do not return\n");
+        std::_Exit(1);
     }
+    host.join();
+    QVERIFY(log()->check_compare_date()); // after destroy() too: the date stays
+    set_now(next_time);
     qInfo("after the host");
-    QCOMPARE(file_bytes(day_file(QStringLiteral("2031-05-06"))),
-             "host bytes\n" +
-                 info_line(QStringLiteral("2031-05-06 07:08:09.045"), "after the host"));
+    QCOMPARE(file_bytes(day_file(host_time.left(10))),
+             QByteArray("host bytes\n") +
+                 (destroy ? QByteArray() : info_line(next_time, "after the host")));
+    if (destroy)
+        QCOMPARE(file_bytes(day_file(next_time.left(10))), info_line(next_time, "after the host"));
+    QCOMPARE(switched.load(), switch_day);
 }
 
 void tst_quillmarkv2::thread_value_in_a_forked_child_data()

@@ -74,8 +74,11 @@ tst_quillmarkv2_teardown::run_helper(const QString& mode, const QString& shim, b
 
 QStringList tst_quillmarkv2_teardown::logged_messages(bool* all_whole)
 {
-    static const QRegularExpression line(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}\\t\\d+\\t\\[INFO\\]\\t(.*)$"));
+    // The handler's info and warning lines, and the exports' info lines.
+    static const QRegularExpression line(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3}"
+                       "(?:\\t\\d+\\t(?:\\[INFO\\]|\\[WARNING\\]\\t[^\\t]*\\t\\[\\d+\\])\\t|    "
+                       "\\d+ \\[INFO\\] )(.*)$"));
     *all_whole = true;
     QStringList messages;
     const QDir dir(helper_logs());
@@ -117,15 +120,24 @@ void tst_quillmarkv2_teardown::host_process_ends_data()
     QTest::addColumn<QByteArrayList>("err");
     QTest::addColumn<QStringList>("logged");
 
-    QTest::newRow("messages of later destructors are dropped without harm")
-        << "exit" << QByteArray() << QByteArrayList{} << QStringList{"logged by the helper"};
+    QTest::newRow("a message of a later destructor is written")
+        << "exit" << QByteArray() << QByteArrayList{}
+        << QStringList{"logged by the helper", "from a static destructor"};
+    QTest::newRow("messages after the clean-up, through Qt and the exports, are written")
+        << "log-at-exit" << QByteArray() << QByteArrayList{}
+        << QStringList{"logged by the helper",
+                       "logged through INFO",
+                       "from an earlier at-exit function",
+                       "from an earlier at-exit function through INFO",
+                       "from a static destructor",
+                       "from a static destructor through INFO"};
     QTest::newRow("a host's own handler stays when the library goes")
         << "foreign-handler" << QByteArray()
         << QByteArrayList{"host handler: from a static destructor"}
         << QStringList{"logged by the helper"};
     QTest::newRow("a library let go of stays loaded and keeps logging")
         << "unload" << QByteArray("still loaded\n") << QByteArrayList{}
-        << QStringList{"logged by the helper", "after unload"};
+        << QStringList{"logged by the helper", "after unload", "from a static destructor"};
 }
 
 void tst_quillmarkv2_teardown::host_process_ends()
@@ -153,7 +165,8 @@ void tst_quillmarkv2_teardown::second_run_the_same_day_appends()
     QCOMPARE(run_helper(QStringLiteral("exit")).code, 0);
     bool whole = false;
     QCOMPARE(logged_messages(&whole),
-             QStringList({"logged by the helper", "logged by the helper"}));
+             QStringList({"logged by the helper", "from a static destructor",
+                          "logged by the helper", "from a static destructor"}));
     QVERIFY(whole);
 }
 

@@ -13,8 +13,8 @@ class QMessageLogContext;
 // becomes one line of the day's file "<program dir>/logs/<yyyy-MM-dd>_tarnwell.log".
 //
 // The handler takes the write lock for each line and checks the date under it, so a file switch
-// never races a writer. set_file_object(), check_compare_date() and destroy() take the lock
-// themselves: do not call them while holding get_lock().
+// never races a writer. set_file_object(), check_compare_date() and destroy() may be called with
+// get_lock() held, as a host writing its own lines does; they wait only for a line being written.
 class QUILLMARK_EXPORT quillmarkv2 : public QObject
 {
     Q_OBJECT
@@ -52,15 +52,15 @@ private:
     static void message_handler(QtMsgType type, const QMessageLogContext& context,
                                 const QString& message);
     static void release_at_unload();
-
-    // Callers hold m_lock for writing.
-    void write_message(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    // After the clean-up at exit, on the thread that ran it.
+    static void write_at_exit(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message);
 
     bool m_debug = false;
     QReadWriteLock m_lock{QReadWriteLock::NonRecursive};
     QDate m_file_date;
     QFile* m_file_ptr = nullptr;
-    // The day file over the two fields above, time stamp cache and codec, guarded by m_lock.
+    // The day file over the two fields above, time stamp cache, codec and their own lock.
     line_state* m_line_ptr = nullptr;
 
     static quillmarkv2* m_instance_ptr;
