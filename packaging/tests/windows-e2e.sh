@@ -233,13 +233,15 @@ new_prefix() {
         /d '"C:\record\browser.exe" "%1"' /f >/dev/null 2>&1 || fail "reg add the browser's class"
 }
 
-# Prints a registry value's data (the default value without a name), or fails.
+# Prints a registry value's data (the default value without a name), or fails. In the 64-bit
+# view that the packages write: with wine's 32-bit half installed, "wine reg" may be the 32-bit
+# reg.exe, which sees another HKLM\Software.
 reg_value() {
     local key=$1 name=$2 out
     if [ -z "$name" ]; then
-        out=$(wine reg query "$key" /ve 2>/dev/null) || return 1
+        out=$(wine reg query "$key" /ve /reg:64 2>/dev/null) || return 1
     else
-        out=$(wine reg query "$key" /v "$name" 2>/dev/null) || return 1
+        out=$(wine reg query "$key" /v "$name" /reg:64 2>/dev/null) || return 1
     fi
     tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
 }
@@ -286,7 +288,7 @@ check_logs_rights() {
 
 reg_dword() {
     local out
-    out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 1
+    out=$(wine reg query "$1" /v "$2" /reg:64 2>/dev/null) || return 1
     tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_DWORD *//p' | head -1
 }
 
