@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end check of the two Windows packages under wine: for the NSIS installer and for the
 # MSI, signed with a throwaway certificate whose every signature it checks (the packages', and
-# those of the files inside them), each in a fresh wine prefix under Xvfb, it installs silently
-# with the server's address
-# and port given as options (properties), checks the files, the link handler's keys and the
-# rights given to logs\, clicks a tarnwell: link (wine start) so that the installed agent signs
+# those of the files inside them), each in a fresh wine prefix under Xvfb, it refuses settings
+# that no key allows (nothing written), installs silently with the server's address and port
+# given as options (properties), checks the files, the link handler's keys and the rights given
+# to logs\, clicks a tarnwell: link (wine start) so that the installed agent signs
 # on to the reference server on loopback through a recording browser, checks the day's log,
 # reinstalls (upgrades) over an edited server.ini, and uninstalls silently; then imports the two
 # .reg files. The version resources of the program and its library must hold the project's
@@ -233,13 +233,15 @@ new_prefix() {
         /d '"C:\record\browser.exe" "%1"' /f >/dev/null 2>&1 || fail "reg add the browser's class"
 }
 
-# Prints a registry value's data (the default value without a name), or fails.
+# Prints a registry value's data (the default value without a name), or fails. In the 64-bit
+# view that the packages write: with wine's 32-bit half installed, "wine reg" may be the 32-bit
+# reg.exe, which sees another HKLM\Software.
 reg_value() {
     local key=$1 name=$2 out
     if [ -z "$name" ]; then
-        out=$(wine reg query "$key" /ve 2>/dev/null) || return 1
+        out=$(wine reg query "$key" /ve /reg:64 2>/dev/null) || return 1
     else
-        out=$(wine reg query "$key" /v "$name" 2>/dev/null) || return 1
+        out=$(wine reg query "$key" /v "$name" /reg:64 2>/dev/null) || return 1
     fi
     tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_SZ *//p' | head -1
 }
@@ -286,7 +288,7 @@ check_logs_rights() {
 
 reg_dword() {
     local out
-    out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 1
+    out=$(wine reg query "$1" /v "$2" /reg:64 2>/dev/null) || return 1
     tr -d '\r' <<<"$out" | sed -n 's/^ *[^ ].*REG_DWORD *//p' | head -1
 }
 
@@ -404,6 +406,45 @@ check_removed() {
     ! reg_value "$uninstall_key" DisplayName >/dev/null || fail "$name: the uninstall entry is left"
 }
 
+# Values that no setting allows: each is refused before anything is written, with a non-zero
+# exit code and the reason in the installer's log.
+bad_settings=(
+    $'SERVER_IP=10.0.0.1\r\n[x]'
+    'SERVER_IP=10.0.0.1 x'
+    'SERVER_IP=a;b'
+    'SERVER_IP=a,b'
+    'SERVER_IP=a"b'
+    'SERVER_IP=a[b'
+    'SERVER_IP=a]b'
+    'SERVER_IP=a=b'
+    "SERVER_IP=$(printf '%0254d' 0)"
+    'SERVER_IP=서버.example'
+    'SERVER_PORT=0'
+    'SERVER_PORT=65536'
+    'SERVER_PORT=84a3'
+    $'ENABLE_CERTIFICATE_VERIFICATION=false\r\nip=10.66.66.66'
+    'ENABLE_CERTIFICATE_VERIFICATION=yes'
+)
+
+# check_refused <label> <log> <prefix of an option> <command...>: the command with each bad
+# setting (after the prefix) fails, installs nothing and writes the setting's reason to the log.
+check_refused() {
+    local name=$1 log=$2 prefix=$3 setting status reason
+    shift 3
+    for setting in "${bad_settings[@]}"; do
+        rm -f "$log"
+        status=0
+        "$@" "$prefix$setting" >/dev/null 2>&1 || status=$?
+        wineserver -w
+        [ "$status" -ne 0 ] || fail "$name: ${setting@Q} installed"
+        [ ! -e "$install_dir" ] || fail "$name: ${setting@Q} left $(cd "$install_dir" && find .)"
+        reason="Tarnwell setup: ${setting%%=*} must be"
+        tr -d '\0' <"$log" 2>/dev/null | grep -qF "$reason" ||
+            fail "$name: ${setting@Q} gave exit code $status but no '$reason' in $log"
+    done
+    say "$name: ${#bad_settings[@]} bad settings refused, nothing written"
+}
+
 timed() {
     local label=$1
     shift
@@ -418,6 +459,16 @@ timed() {
 test_nsis() {
     new_prefix nsis
     cp "$nsis_package" "$drive_c/tarnwell-setup.exe"
+    local refused_log
+    refused_log=$(winepath -u "$(wine cmd /c 'echo %TEMP%' | tr -d '\r')\\tarnwell-setup.log")
+    check_refused nsis "$refused_log" / wine 'C:\tarnwell-setup.exe' /S
+    # A command line longer than NSIS reads whole is refused, not read cut short.
+    rm -f "$refused_log"
+    ! wine 'C:\tarnwell-setup.exe' /S "/SERVER_IP=$(printf '%05000d' 0)" >/dev/null 2>&1 ||
+        fail "nsis: a 5000-character SERVER_IP installed"
+    wineserver -w
+    [ ! -e "$install_dir" ] && grep -qF 'Tarnwell setup: The command line is longer' "$refused_log" ||
+        fail "nsis: a 5000-character SERVER_IP was not refused as too long"
     timed "nsis: silent install" wine 'C:\tarnwell-setup.exe' /S
     check_installed nsis
     check_logs_rights nsis
@@ -451,6 +502,7 @@ test_nsis() {
 test_msi() {
     new_prefix msi
     cp "$msi_package" "$drive_c/tarnwell.msi"
+    check_refused msi "$drive_c/refused.log" "" wine msiexec /i 'C:\tarnwell.msi' /qn /l*v 'C:\refused.log'
     start_server msi
     timed "msi: silent install" wine msiexec /i 'C:\tarnwell.msi' /qn SERVER_IP=127.0.0.1 \
         "SERVER_PORT=$port"
@@ -475,6 +527,7 @@ test_msi() {
     logged msi-next.log "msi: building version $next" \
         cmake "-DVERSION=$next" "-DFILES_WXS=$build/windows-packages/files.wxs" \
         "-DFACTS_WXS=$build/windows-packages/package_facts.wxs" \
+        "-DSETTINGS_CHECK=$build/windows-packages/tarnwell_settings_check.dll" \
         "-DOUTPUT=$drive_c/tarnwell-next.msi" -P "$src/packaging/windows/make_msi.cmake"
     timed "msi: silent upgrade to $next" wine msiexec /i 'C:\tarnwell-next.msi' /qn
     check_edited_settings msi

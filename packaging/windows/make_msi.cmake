@@ -1,5 +1,5 @@
 # cmake -DVERSION=<x.y.z> -DFILES_WXS=<generated file list> -DFACTS_WXS=<package_facts.wxs>
-#       -DOUTPUT=<file.msi> -P make_msi.cmake
+#       -DSETTINGS_CHECK=<tarnwell_settings_check.dll> -DOUTPUT=<file.msi> -P make_msi.cmake
 #
 # Builds the MSI from tarnwell.wxs, the file list and the fragment of package_facts.cmake, then
 # adds with msibuild what wixl has no element for:
@@ -19,14 +19,20 @@ include("${CMAKE_CURRENT_LIST_DIR}/package_facts.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/sign.cmake")
 list(JOIN TARNWELL_LOGS_GRANT " " _logs_grant)
 
+if(NOT EXISTS "${SETTINGS_CHECK}")
+    message(FATAL_ERROR "no settings check DLL: ${SETTINGS_CHECK}")
+endif()
 find_program(WIXL wixl REQUIRED)
 find_program(MSIBUILD msibuild REQUIRED)
 find_program(MSIINFO msiinfo REQUIRED)
 get_filename_component(_files_dir "${FILES_WXS}" DIRECTORY)
 
-# wixl resolves the file list's Source paths relative to the list's own folder.
+# wixl resolves the file list's Source paths relative to the list's own folder, and takes
+# no absolute one.
+file(RELATIVE_PATH _settings_check "${_files_dir}" "${SETTINGS_CHECK}")
 execute_process(
-    COMMAND "${WIXL}" -a x64 -D "Version=${VERSION}" -D "LogsGrant=${_logs_grant}" -o "${OUTPUT}"
+    COMMAND "${WIXL}" -a x64 -D "Version=${VERSION}" -D "LogsGrant=${_logs_grant}"
+            -D "SettingsCheck=${_settings_check}" -o "${OUTPUT}"
             "${CMAKE_CURRENT_LIST_DIR}/tarnwell.wxs" "${FILES_WXS}" "${FACTS_WXS}"
     WORKING_DIRECTORY "${_files_dir}"
     RESULT_VARIABLE _status)

@@ -96,7 +96,7 @@ void day_file::open(const QDate& day)
     };
     const QString program_dir = log_directory();
     // Made again at each date, so that a folder removed during the day costs no more days.
-    QDir().mkdir(program_dir);
+    make_program_log_directory(program_dir);
     if (!open_in(program_dir) && !open_in(user_log_directory(true)))
         release();
 }

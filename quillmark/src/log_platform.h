@@ -23,8 +23,12 @@ qint32 current_thread_id();
 // with one name will do: no link, no pipe or device, no second name of another file.
 bool open_day_file(QFile& file, QIODevice::OpenMode mode);
 
-// "%LOCALAPPDATA%\Tarnwell\logs" or "$XDG_STATE_HOME/tarnwell/logs", empty when there is none;
-// with make, its missing folders are made, private to the user.
+// Makes the program's log folder when it is missing; never one that others may write to.
+void make_program_log_directory(const QString& path);
+
+// "%LOCALAPPDATA%\Tarnwell\logs" or "$XDG_STATE_HOME/tarnwell/logs" (else the default below
+// the user's home), empty when none is safe: no part of it a link or folder another user could
+// have made or can change. With make, its missing folders are made, private to the user.
 QString user_log_directory(bool make);
 
 #ifdef Q_OS_WIN

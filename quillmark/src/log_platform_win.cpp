@@ -107,6 +107,42 @@ void write_line(QFile& file, const char* line, std::size_t size)
     file.flush();
 }
 
+namespace {
+
+// The owners that may hold a folder on the way: the user, or the system and its administrators
+// (an elevated process makes its folders the administrators').
+bool trusted_owner(const QByteArray& owner)
+{
+    if (owner.isEmpty())
+        return false;
+    if (owner == process_user())
+        return true;
+    const PSID sid = const_cast<char*>(owner.constData());
+    return ::IsValidSid(sid) && (::IsWellKnownSid(sid, WinLocalSystemSid) ||
+                                 ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid));
+}
+
+// A folder opened as itself, not through a reparse point (a link or junction), whose owner is
+// trusted; with make, made first when missing (its rights are those its parent passes on).
+bool trusted_folder(const QString& path, bool make)
+{
+    const std::wstring name = path.toStdWString();
+    if (make)
+        ::CreateDirectoryW(name.c_str(), nullptr);
+    const HANDLE opened = ::CreateFileW(
+        name.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const owned_handle handle(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+    BY_HANDLE_FILE_INFORMATION info;
+    return handle && ::GetFileInformationByHandle(opened, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+           trusted_owner(g_owner_lookup.load()(opened));
+}
+
+} // namespace
+
 QString user_log_directory(bool make)
 {
     wchar_t* found = nullptr;
@@ -114,10 +150,23 @@ QString user_log_directory(bool make)
     const task_memory held(found);
     if (FAILED(result) || !found)
         return QString();
-    const QString path = QString::fromWCharArray(found) + QStringLiteral("\\Tarnwell\\logs");
-    if (make)
-        QDir().mkpath(QDir::fromNativeSeparators(path));
+    // From the user's own folder down: a part that another user made, or that leads elsewhere,
+    // is not used. (Above it, the profile's rights keep other users out.)
+    QString path = QString::fromWCharArray(found);
+    if (!trusted_folder(path, false))
+        return QString();
+    for (const char* part : {"\\Tarnwell", "\\logs"}) {
+        path += QLatin1String(part);
+        if (!trusted_folder(path, make))
+            return QString();
+    }
     return path;
+}
+
+void make_program_log_directory(const QString& path)
+{
+    // The rights are those the install folder passes on, or those the packages give logs\.
+    QDir().mkdir(path);
 }
 
 QString executable_directory()

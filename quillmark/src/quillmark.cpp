@@ -73,7 +73,7 @@ void quillmark::stop_writing()
 
 void quillmark::st_delete_file()
 {
-    QDir().mkpath(m_log_dir);
+    make_program_log_directory(m_log_dir);
     const QDate oldest_kept =
         QDateTime::fromMSecsSinceEpoch(now_ms()).date().addDays(-retention_days);
     // The user's own folder holds the lines the program's could not take: the same rule.

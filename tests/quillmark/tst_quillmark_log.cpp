@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -22,6 +23,8 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <aclapi.h>
 #else
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -114,6 +117,24 @@ QByteArray reported_owner(void*)
     quillmark_detail::set_owner_lookup(nullptr);
     return g_next_owner;
 }
+
+// Everyone's well-known SID for the user's folder Tarnwell, the system's owner for the rest.
+QByteArray owner_by_folder(void* handle)
+{
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetFinalPathNameByHandleW(handle, path, MAX_PATH, 0);
+    if (length > 0 && length <= MAX_PATH &&
+        QString::fromWCharArray(path, int(length)).endsWith(QStringLiteral("\\Tarnwell")))
+        return QByteArray("\x01\x01\0\0\0\0\0\x01\0\0\0\0", 12);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return QByteArray();
+    const QByteArray bytes(static_cast<const char*>(owner), int(GetLengthSid(owner)));
+    LocalFree(descriptor);
+    return bytes;
+}
 #endif
 
 QStringList g_messages;
@@ -148,6 +169,8 @@ private slots:
     void retention_timer();
     void failing_disk_data();
     void failing_disk();
+    void user_folder_path_data();
+    void user_folder_path();
 #ifndef Q_OS_WIN
     // A file size limit of the process stands in for a full disk: POSIX only.
     void refused_lines_are_not_written_later();
@@ -162,6 +185,7 @@ private slots:
 
 private:
     QTemporaryDir m_state;
+    QByteArray m_home;
 };
 
 void tst_quillmark_log::initTestCase()
@@ -170,6 +194,9 @@ void tst_quillmark_log::initTestCase()
     // The user's own log folder inside the test's folder, not in the home of whoever runs it.
     QVERIFY(m_state.isValid());
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
+    // Where the user's folder goes when that one is not safe.
+    m_home = QFile::encodeName(m_state.path() + QStringLiteral("/home"));
+    qputenv("HOME", m_home);
 #endif
 }
 
@@ -189,6 +216,10 @@ void tst_quillmark_log::init()
 void tst_quillmark_log::cleanup()
 {
     quillmark_detail::set_clock(nullptr);
+#ifndef Q_OS_WIN
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_state.path()));
+    qputenv("HOME", m_home);
+#endif
 }
 
 void tst_quillmark_log::timestamps_data()
@@ -409,6 +440,8 @@ void tst_quillmark_log::retention_data()
     // QFile::link makes a shell shortcut on Windows, not a link of the file system.
     QTest::newRow("an old link named like a log file is kept")
         << log_name("2025-04-01") << "link" << at("2025-04-01T12:00:00.000") << true;
+    QTest::newRow("an old log file reached through a link at tarnwell of the user's folder is kept")
+        << log_name("2025-05-14") << "linked user's file" << at("2025-05-14T12:00:00.000") << true;
 #endif
 }
 
@@ -425,8 +458,17 @@ void tst_quillmark_log::retention()
     const QString own_file = day_file(QDate(2025, 6, 14));
     QVERIFY(QFile::exists(own_file));
 
-    const QString path = (kind == "user's file" ? user_log_dir() : log_dir()) + '/' + name;
+    QString path = (kind == "user's file" ? user_log_dir() : log_dir()) + '/' + name;
     QVERIFY(QDir().mkpath(user_log_dir()));
+    // The user's folder's own part a link to a folder elsewhere.
+    const QString user_own = QFileInfo(user_log_dir()).absolutePath();
+    const QString linked = m_state.path() + QStringLiteral("/linked");
+    if (kind == "linked user's file") {
+        QVERIFY(QDir(user_own).removeRecursively());
+        QVERIFY(QDir().mkpath(linked + QStringLiteral("/logs")));
+        QVERIFY(QFile::link(linked, user_own));
+        path = linked + QStringLiteral("/logs/") + name;
+    }
     if (kind == "directory") {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == "link") {
@@ -450,6 +492,10 @@ void tst_quillmark_log::retention()
 
     QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), kept);
     QCOMPARE(file_lines(own_file).value(0), QStringLiteral("today's line"));
+    if (kind == "linked user's file") {
+        QVERIFY(QFile::remove(user_own));
+        QVERIFY(QDir(linked).removeRecursively());
+    }
 }
 
 #ifndef Q_OS_WIN
@@ -606,6 +652,140 @@ void tst_quillmark_log::failing_disk()
     QFile::remove(link_target());
     QCOMPARE(file_bytes(day_file(QDate(2025, 6, 15))), QByteArray("good line") + line_end);
     QVERIFY(!QFile::exists(user_day_file(QDate(2025, 6, 15))));
+}
+
+void tst_quillmark_log::user_folder_path_data()
+{
+    // Where a line goes when the program's folder cannot take it: the user's folder below the
+    // state folder, or below the home when that path is not safe, or nowhere. Nothing reaches
+    // a folder that a link or another user chose.
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QString>("lands");
+#ifdef Q_OS_WIN
+    QTest::newRow("Tarnwell belongs to another user: nowhere") << "foreign Tarnwell"
+                                                               << "nowhere";
+#else
+    QTest::newRow("a link at tarnwell: the home's folder") << "linked tarnwell"
+                                                           << "home";
+    QTest::newRow("a link at tarnwell/logs: the home's folder") << "linked logs"
+                                                                << "home";
+    QTest::newRow("tarnwell is another user's folder: the home's folder") << "foreign tarnwell"
+                                                                          << "home";
+    QTest::newRow("the state folder in another user's folder, as for root through su: the home's")
+        << "foreign state"
+        << "home";
+    QTest::newRow("the state folder open to all without the sticky bit: the home's folder")
+        << "open state"
+        << "home";
+    QTest::newRow("the user's own tarnwell/logs open to others is narrowed") << "open logs"
+                                                                             << "state";
+    QTest::newRow("logs made beside the program under umask 000 is open to no one else")
+        << "umask 000"
+        << "program";
+#endif
+}
+
+void tst_quillmark_log::user_folder_path()
+{
+    QFETCH(QString, planted);
+    QFETCH(QString, lands);
+
+    const QString name = quillmark_detail::log_file_name(QDate(2025, 6, 14));
+    QString expected;
+    if (lands == "program")
+        expected = day_file(QDate(2025, 6, 14));
+    else if (lands != "nowhere")
+        expected = user_day_file(QDate(2025, 6, 14));
+    if (planted != "umask 000") {
+        QFile blocker(log_dir());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+#ifdef Q_OS_WIN
+    // Wine keeps no owners: the lookup reports another one for the folder alone.
+    quillmark_detail::set_owner_lookup(owner_by_folder);
+    {
+        quillmark log;
+        log.write_log(QStringLiteral("the line"));
+    }
+    quillmark_detail::set_owner_lookup(nullptr);
+    QVERIFY(!QFile::exists(user_day_file(QDate(2025, 6, 14))));
+#else
+    // A folder of its own: the planted parts are gone with it.
+    QTemporaryDir row(m_state.path() + QStringLiteral("/row-XXXXXX"));
+    QVERIFY(row.isValid());
+    QString state = row.filePath(QStringLiteral("state"));
+    const QString home = row.filePath(QStringLiteral("home"));
+    const QString elsewhere = row.filePath(QStringLiteral("elsewhere"));
+    const auto chown_away = [](const QString& path) {
+        return ::chown(QFile::encodeName(path).constData(), 65534, 65534) == 0;
+    };
+    const auto set_mode = [](const QString& path, mode_t mode) {
+        return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+    };
+    if (planted.startsWith("foreign") && ::geteuid() != 0)
+        QSKIP("only root can give a folder away");
+    if (planted == "foreign state") {
+        state = row.filePath(QStringLiteral("other/state"));
+        QVERIFY(QDir().mkpath(state));
+        QVERIFY(chown_away(row.filePath(QStringLiteral("other"))) && chown_away(state));
+        QVERIFY(set_mode(row.filePath(QStringLiteral("other")), 0755) && set_mode(state, 0755));
+    } else if (planted == "open state") {
+        state = row.filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkpath(state));
+        QVERIFY(set_mode(state, 0777));
+    }
+    QVERIFY(QDir().mkpath(state) && QDir().mkpath(home) && QDir().mkpath(elsewhere));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state));
+    qputenv("HOME", QFile::encodeName(home));
+    const QString own = state + QStringLiteral("/tarnwell");
+    if (planted == "linked tarnwell") {
+        QVERIFY(QFile::link(elsewhere, own));
+    } else if (planted == "linked logs") {
+        QVERIFY(QDir().mkpath(own));
+        QVERIFY(QFile::link(elsewhere, own + QStringLiteral("/logs")));
+    } else if (planted == "foreign tarnwell") {
+        QVERIFY(QDir().mkpath(own + QStringLiteral("/logs")));
+        QVERIFY(chown_away(own) && chown_away(own + QStringLiteral("/logs")));
+    } else if (planted == "open logs") {
+        QVERIFY(QDir().mkpath(own + QStringLiteral("/logs")));
+        QVERIFY(set_mode(own, 0777) && set_mode(own + QStringLiteral("/logs"), 0777));
+    }
+    if (lands == "home")
+        expected = home + QStringLiteral("/.local/state/tarnwell/logs/") + name;
+    else if (lands == "state")
+        expected = own + QStringLiteral("/logs/") + name;
+
+    const mode_t umask_before = ::umask(planted == "umask 000" ? 0 : 0022);
+    {
+        quillmark log;
+        log.write_log(QStringLiteral("the line"));
+    }
+    ::umask(umask_before);
+
+    // The one file of the day, in the one place; the user's folders private.
+    QStringList found;
+    QDirIterator files(row.path(), {name}, QDir::Files | QDir::System | QDir::Hidden,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        found << files.next();
+    if (QFileInfo(day_file(QDate(2025, 6, 14))).isFile())
+        found << day_file(QDate(2025, 6, 14));
+    QCOMPARE(found, QStringList{expected});
+    struct stat info;
+    if (lands == "program") {
+        QCOMPARE(::stat(QFile::encodeName(log_dir()).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0022, mode_t(0));
+    } else {
+        for (const QString& folder : {own, own + QStringLiteral("/logs")}) {
+            if (lands != "state")
+                break;
+            QCOMPARE(::stat(QFile::encodeName(folder).constData(), &info), 0);
+            QCOMPARE(info.st_mode & 07777, mode_t(0700));
+        }
+    }
+#endif
+    if (!expected.isEmpty())
+        QCOMPARE(file_lines(expected), QStringList{QStringLiteral("the line")});
 }
 
 #ifndef Q_OS_WIN
