@@ -79,11 +79,22 @@ journey() {
         fail "$kind: reqURI is not $req_uri"
     server_line "signed-on page: userId=\"demo.user\"" "$skip" 30 || fail "$kind: no signed-on page"
     browser_window "Signed on as demo.user" 30 >/dev/null || fail "$kind: no signed-on window"
-    echo "$kind: $link -> reqURI=\"$req_uri\", window \"Signed on as demo.user\""
+    # The address the agent handed the browser, sent again: a replay.
+    local address code
+    address=$(grep -ho 'full path :  *"[^"]*"' "$work/app/logs/"*.log | tail -1 | cut -d'"' -f2)
+    skip=$(wc -l <"$work/server.out")
+    code=$(curl -s --cacert "$work/authority.pem" -o /dev/null -w '%{http_code}' "$address") || true
+    [ "$code" = 403 ] && server_line "already accepted (a replay)" "$skip" 10 ||
+        fail "$kind: the replay of $address got $code"
+    echo "$kind: $link -> reqURI=\"$req_uri\", window \"Signed on as demo.user\", replay refused"
     browser_stop
 }
 
-for kind in chromium firefox; do
-    journey "$kind" /welcome tarnwell://portal/welcome /welcome
-    journey "$kind" /a%20b%22c/%EA%B2%BD%EB%A1%9C '?' '/a b"c/경로'
-done
+# The portal's link for /a b"c/경로 holds the blank, the quote and the Korean as they are; the
+# browser encodes them, and the agent decodes the path again.
+rewritten=/a%20b%22c/%EA%B2%BD%EB%A1%9C
+journey chromium /welcome tarnwell://portal/welcome /welcome
+journey chromium "$rewritten" "tarnwell://portal$rewritten" '/a b\\"c/경로'
+journey firefox /welcome tarnwell://portal/welcome /welcome
+journey firefox "$rewritten" "tarnwell://portal$rewritten" '/a b\\"c/경로'
+
