@@ -32,6 +32,7 @@ export DISPLAY=":$display"
 "$server" --port 0 --port-file "$work/port" --cert-file "$work/authority.pem" >"$work/server.out" 2>&1 &
 server_pid=$!
 for _ in $(seq 200); do [ -s "$work/authority.pem" ] && [ -s "$work/port" ] && break; sleep 0.05; done
+[ -s "$work/authority.pem" ] && [ -s "$work/port" ] || fail "the reference server did not start"
 origin="https://127.0.0.1:$(cat "$work/port")"
 
 # A copy of the agent with its library and translation, so that its config/ and logs/ are the
