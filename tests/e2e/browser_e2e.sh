@@ -65,14 +65,15 @@ server_line() {
 journey() {
     local kind=$1 page=$2 link=$3 req_uri=$4 run="$work/$1-$RANDOM" skip
     mkdir "$run"
-    : >"$work/links"
+    rm -f "$work/links"
     skip=$(wc -l <"$work/server.out")
     browser_log="$run/browser.log"
     browser_prepare "$kind" "$run" "$work/authority.pem" "$origin" "$work/agent"
     browser_start "$origin$page"
     local window
     window=$(browser_window Portal 60) || fail "$kind: no Portal window"
-    browser_click "$window"
+    # The wrapper notes the link as soon as the browser has handed it on.
+    browser_click "$window" 5 test -s "$work/links" || fail "$kind: the click started no agent"
     server_line "sign-on received: userId=\"demo.user\"" "$skip" 60 || fail "$kind: no sign-on"
     [ "$(cat "$work/links")" = "$link" ] || fail "$kind passed $(cat "$work/links"), not $link"
     server_line "sign-on received: userId=\"demo.user\" currentTime=" "$skip" 1

@@ -10,7 +10,11 @@
 #   browser_start URL        starts the browser (DISPLAY from the caller); sets browser_pid
 #   browser_window TITLE SECONDS   waits for a visible window whose title starts with TITLE;
 #                                  prints its id
-#   browser_click ID         clicks in the middle of the window's page, as a person would
+#   browser_click ID SECONDS CHECK...
+#                            clicks in the middle of the window's page, as a person would,
+#                            until the command CHECK succeeds within SECONDS of a click (at
+#                            most 4 clicks): a click that lands before the page takes input
+#                            is lost
 #   browser_stop             ends the browser, its session bus and what they started
 #
 # As root Chromium runs only with --no-sandbox: that flag is in this private entry alone.
@@ -111,9 +115,18 @@ browser_window() {
 }
 
 browser_click() {
-    local width height
-    eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(WIDTH|HEIGHT)=')"
-    xdotool mousemove --window "$1" $((WIDTH / 2)) $((HEIGHT * 3 / 5)) click 1
+    local id=$1 wait=$2 WIDTH HEIGHT _ deadline
+    shift 2
+    eval "$(xdotool getwindowgeometry --shell "$id" | grep -E '^(WIDTH|HEIGHT)=')"
+    for _ in 1 2 3 4; do
+        xdotool mousemove --window "$id" $((WIDTH / 2)) $((HEIGHT * 3 / 5)) click 1
+        deadline=$((SECONDS + wait))
+        while [ $SECONDS -lt $deadline ]; do
+            "$@" && return 0
+            sleep 0.1
+        done
+    done
+    return 1
 }
 
 browser_stop() {
