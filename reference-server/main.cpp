@@ -1,4 +1,4 @@
-#include "self_signed.h"
+#include "server_identity.h"
 #include "signon_server.h"
 
 #include <QCommandLineParser>
@@ -9,7 +9,8 @@
 
 // The sign-on server's side of the protocol, for integrators and for the demo: listens on
 // loopback only, decrypts each sign-on parameter, applies a real server's rules to it (a time
-// window, no replays, redirects only to its own pages) and prints its fields or why it refused.
+// window, no replays, redirects only to its own pages), prints its fields or why it refused,
+// and keeps the signed-on users' sessions.
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
@@ -18,7 +19,11 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addOption({"port", "TCP port to listen on; 0 picks a free one.", "port", "8443"});
     parser.addOption({"port-file", "Write the port listened on to this file.", "file"});
-    parser.addOption({"once", "Quit after answering one sign-on request."});
+    parser.addOption({"cert-file",
+                      "Write the certificate that a client must trust (PEM) to this file.",
+                      "file"});
+    parser.addOption({"once", "Quit after one sign-on request: once the page it leads to has "
+                              "been served, or a minute after it."});
     parser.addOption({"timeout",
                       "Close a connection that has not sent its request after this many seconds.",
                       "seconds", "10"});
@@ -47,10 +52,18 @@ int main(int argc, char* argv[])
         err << "reference server: --window takes 0 to 86400" << Qt::endl;
         return 2;
     }
-    self_signed_identity identity = make_self_signed_identity();
-    if (identity.certificate.isNull() || identity.key.isNull()) {
+    server_identity identity = make_server_identity();
+    if (identity.authority.isNull() || identity.certificate.isNull() || identity.key.isNull()) {
         err << "reference server: could not make a certificate" << Qt::endl;
         return 1;
+    }
+    if (parser.isSet("cert-file")) {
+        QFile file(parser.value("cert-file"));
+        const QByteArray pem = identity.authority.toPem();
+        if (!file.open(QIODevice::WriteOnly) || file.write(pem) != pem.size()) {
+            err << "reference server: cannot write " << file.fileName() << Qt::endl;
+            return 1;
+        }
     }
     signon_server server(std::move(identity), parser.isSet("once"),
                          static_cast<int>(timeout) * 1000, window);

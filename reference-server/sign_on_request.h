@@ -7,8 +7,9 @@
 // What the sign-on server reads out of one request target.
 struct sign_on_request
 {
-    int status = 400; // 200, 400 (bad parameter), 403 (refused by a rule) or 404 (other path)
-    QString error;    // why a request was refused
+    // 200, 400 (bad parameter), 403 (refused by a rule), 404 (other path) or 503 (no room left)
+    int status = 400;
+    QString error; // why a request was refused
     QString user_id;
     QString current_time;
     QDateTime time; // current_time read as local time, as the agent writes it

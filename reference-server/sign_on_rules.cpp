@@ -4,20 +4,16 @@
 
 #include <cstdlib>
 
-sign_on_rules::sign_on_rules(qint64 window_seconds) : m_window_seconds(window_seconds) {}
+sign_on_rules::sign_on_rules(qint64 window_seconds, int capacity)
+    : m_window_seconds(window_seconds), m_accepted(capacity)
+{}
 
 void sign_on_rules::apply(sign_on_request& request, const QDateTime& now)
 {
     if (request.status != 200)
         return;
-    // Forgotten once the time rule refuses it anyway, so the memory stays bounded by the rate
-    // of sign-ons within one window.
-    for (auto it = m_accepted.begin(); it != m_accepted.end();) {
-        if (it.value().secsTo(now) > m_window_seconds)
-            it = m_accepted.erase(it);
-        else
-            ++it;
-    }
+    // Forgotten once the time rule refuses it anyway.
+    m_accepted.forget_expired(now.toSecsSinceEpoch());
     const qint64 skew = request.time.secsTo(now);
     if (std::llabs(skew) > m_window_seconds) {
         request.status = 403;
@@ -34,7 +30,14 @@ void sign_on_rules::apply(sign_on_request& request, const QDateTime& now)
         request.error = QStringLiteral("this parameter was already accepted (a replay)");
         return;
     }
-    m_accepted.insert(request.parameter, request.time);
+    if (m_accepted.is_full()) {
+        request.status = 503;
+        request.error = QStringLiteral("this server already remembers %1 sign-ons within its "
+                                       "window, its most; try again later")
+                            .arg(m_accepted.capacity());
+        return;
+    }
+    m_accepted.remember(request.parameter, request.time.toSecsSinceEpoch() + m_window_seconds);
 }
 
 QByteArray local_redirect(const sign_on_request& request)

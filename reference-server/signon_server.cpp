@@ -32,6 +32,41 @@ QByteArray page_for(const sign_on_request& request)
     return page + "</dl>\n";
 }
 
+// The link that signs on to path: the agent's scheme, then the path with only the characters
+// encoded that would end it or change it for the agent ("%", "?", "#", control characters); a
+// browser encodes the rest itself.
+QString sign_on_link(const QString& path)
+{
+    QString link = QStringLiteral("tarnwell://portal");
+    for (const QChar c : path) {
+        const ushort u = c.unicode();
+        if (c == QLatin1Char('%') || c == QLatin1Char('?') || c == QLatin1Char('#') || u < 0x20 ||
+            u == 0x7f)
+            link += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+        else
+            link += c;
+    }
+    return link;
+}
+
+QByteArray portal_page(const QString& path)
+{
+    // The link fills the window: the one thing to do on this page.
+    return "<!doctype html><meta charset=\"utf-8\"><title>Portal</title><style>"
+           "body{margin:0;font-family:sans-serif}"
+           "a{display:block;height:100vh;box-sizing:border-box;padding-top:40vh;"
+           "text-align:center;font-size:2em}</style>"
+           "<a id=\"sign-on\" href=\"" +
+           html_escaped(sign_on_link(path)) + "\">Sign on</a>\n";
+}
+
+QByteArray signed_on_page(const QString& user, const QString& path)
+{
+    const QByteArray title = "Signed on as " + html_escaped(user);
+    return "<!doctype html><meta charset=\"utf-8\"><title>" + title + "</title><h1>" + title +
+           "</h1><p>Page: " + html_escaped(path) + "</p>\n";
+}
+
 QByteArray status_line(int status)
 {
     switch (status) {
@@ -43,6 +78,8 @@ QByteArray status_line(int status)
         return "HTTP/1.1 403 Forbidden";
     case 404:
         return "HTTP/1.1 404 Not Found";
+    case 503:
+        return "HTTP/1.1 503 Service Unavailable";
     default:
         return "HTTP/1.1 400 Bad Request";
     }
@@ -88,7 +125,7 @@ QString printable_field(const QString& text)
     return out;
 }
 
-signon_server::signon_server(self_signed_identity identity, bool once, int timeout_ms,
+signon_server::signon_server(server_identity identity, bool once, int timeout_ms,
                              qint64 window_seconds, QObject* parent)
     : QTcpServer(parent), m_identity(std::move(identity)), m_once(once), m_timeout_ms(timeout_ms),
       m_rules(window_seconds)
@@ -101,7 +138,7 @@ void signon_server::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    socket->setLocalCertificate(m_identity.certificate);
+    socket->setLocalCertificateChain({m_identity.certificate, m_identity.authority});
     socket->setPrivateKey(m_identity.key);
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
     // The agent's reachability probe connects and leaves without a byte: that is no error.
@@ -130,31 +167,96 @@ void signon_server::read_request(QSslSocket* socket)
             socket->setProperty("buffer", buffer);
         return;
     }
-    const QList<QByteArray> request_line = buffer.left(buffer.indexOf("\r\n")).split(' ');
+    const QByteArray head = buffer.left(end);
+    const QList<QByteArray> request_line = head.left(head.indexOf("\r\n")).split(' ');
     if (request_line.size() != 3 || request_line.at(0) != "GET") {
         socket->abort();
         return;
     }
-    answer(socket, request_line.at(1));
+    answer(socket, request_line.at(1), head);
 }
 
-void signon_server::answer(QSslSocket* socket, const QByteArray& target)
+void signon_server::answer(QSslSocket* socket, const QByteArray& target, const QByteArray& head)
 {
+    const QDateTime now = QDateTime::currentDateTime();
     sign_on_request request = read_sign_on_request(target);
-    m_rules.apply(request, QDateTime::currentDateTime());
-    QByteArray head;
-    const QByteArray location = local_redirect(request);
-    if (!location.isEmpty()) {
-        request.status = 302;
-        head = "\r\nLocation: " + location;
+    if (request.status == 404) {
+        const int query_at = target.indexOf('?');
+        serve_page(socket, query_at < 0 ? target : target.left(query_at), head);
+        return;
     }
-    const QByteArray body = page_for(request);
-    socket->write(status_line(request.status) + head +
-                  "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+    // Checked first, so that a parameter turned away for want of room is not spent.
+    if (request.status == 200 && m_sessions.is_full(now.toSecsSinceEpoch())) {
+        request.status = 503;
+        request.error = QStringLiteral("this server already has %1 sessions, its most; try "
+                                       "again later")
+                            .arg(session_capacity);
+    }
+    m_rules.apply(request, now);
+    QByteArray headers;
+    if (request.status == 200) {
+        const QByteArray token = m_sessions.open(request.user_id, now.toSecsSinceEpoch());
+        if (token.isEmpty()) {
+            request.status = 503;
+            request.error = QStringLiteral("no session could be opened");
+        } else {
+            headers += "\r\nSet-Cookie: " + m_sessions.cookie(token);
+            const QByteArray location = local_redirect(request);
+            if (!location.isEmpty()) {
+                request.status = 302;
+                headers += "\r\nLocation: " + location;
+                if (m_once && m_once_target.isNull()) {
+                    m_once_target = request.req_uri;
+                    QTimer::singleShot(once_wait_ms, qApp, &QCoreApplication::quit);
+                }
+            }
+        }
+    }
+    report(request);
+    send(socket, request.status, headers, page_for(request), m_once && request.status != 302);
+}
+
+void signon_server::serve_page(QSslSocket* socket, const QByteArray& path, const QByteArray& head)
+{
+    // Browsers ask for it by themselves; it is no page of the portal.
+    if (path == "/favicon.ico") {
+        sign_on_request none;
+        none.status = 404;
+        none.error = QStringLiteral("no such page");
+        send(socket, 404, QByteArray(), page_for(none), false);
+        return;
+    }
+    const QByteArray bytes = QByteArray::fromPercentEncoding(path);
+    const QString decoded = QString::fromUtf8(bytes.constData(), bytes.size());
+    const qint64 now = QDateTime::currentDateTime().toSecsSinceEpoch();
+    QString user;
+    bool signed_on = false;
+    for (const QByteArray& token : cookie_values(head, session_cookie_name)) {
+        signed_on = m_sessions.find(token, now, user);
+        if (signed_on)
+            break;
+    }
+    QTextStream out(stdout);
+    if (!signed_on) {
+        out << "portal page: path=\"" << printable_field(decoded) << '"' << Qt::endl;
+        send(socket, 200, QByteArray(), portal_page(decoded), false);
+        return;
+    }
+    out << "signed-on page: userId=\"" << printable_field(user) << "\" path=\""
+        << printable_field(decoded) << '"' << Qt::endl;
+    send(socket, 200, QByteArray(), signed_on_page(user, decoded),
+         m_once && !m_once_target.isNull() && decoded == m_once_target);
+}
+
+void signon_server::send(QSslSocket* socket, int status, const QByteArray& headers,
+                         const QByteArray& body, bool quit)
+{
+    // Pages depend on the session: a browser keeps none of them.
+    socket->write(status_line(status) + headers +
+                  "\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store"
+                  "\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
-    if (request.status != 404)
-        report(request);
-    if (m_once && request.status != 404)
+    if (quit)
         connect(socket, &QObject::destroyed, qApp, &QCoreApplication::quit);
 }

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
@@ -36,6 +37,7 @@ struct fetched
 {
     int status = 0;
     QByteArray location;
+    QByteArray cookie; // Set-Cookie
     QByteArray body;
     QList<QSslError::SslError> tls_errors;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
@@ -54,6 +56,8 @@ private slots:
 
     void answers_over_https();
     void once_ends_after_one_sign_on();
+    void a_sign_on_opens_a_session_data();
+    void a_sign_on_opens_a_session();
     void fields_are_printed_escaped_data();
     void fields_are_printed_escaped();
     void stalled_connections_are_closed_data();
@@ -64,13 +68,16 @@ private slots:
 private:
     // Starts the program with the arguments given after --port 0 --port-file; its port.
     quint16 start(const QStringList& more);
-    fetched fetch(quint16 port, const QByteArray& target);
+    // With the cookies of earlier answers unless fresh.
+    fetched fetch(quint16 port, const QByteArray& target, bool fresh = false);
     // The next line the program writes to its standard output.
     QByteArray next_output_line();
 
     QTemporaryDir m_dir;
     QProcess m_server;
     QNetworkAccessManager m_network;
+    // The certificate the program wrote with --cert-file, the one trusted.
+    QList<QSslCertificate> m_authority;
 };
 
 void tst_reference_server::initTestCase()
@@ -91,9 +98,14 @@ void tst_reference_server::cleanup()
 quint16 tst_reference_server::start(const QStringList& more)
 {
     const QString port_file = m_dir.filePath(QStringLiteral("port"));
+    const QString cert_file = m_dir.filePath(QStringLiteral("authority.pem"));
     QFile::remove(port_file);
+    QFile::remove(cert_file);
+    // Each start has its own certificates, and its own cookies.
+    m_network.setCookieJar(new QNetworkCookieJar(&m_network));
     m_server.setProgram(QStringLiteral(TARNWELL_REFERENCE_SERVER));
-    m_server.setArguments(QStringList{"--port", "0", "--port-file", port_file} + more);
+    m_server.setArguments(
+        QStringList{"--port", "0", "--port-file", port_file, "--cert-file", cert_file} + more);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server.start();
     if (!m_server.waitForStarted(10000))
@@ -104,6 +116,9 @@ quint16 tst_reference_server::start(const QStringList& more)
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray port = file.readAll();
+    m_authority = QSslCertificate::fromPath(cert_file);
+    if (m_authority.size() != 1)
+        return 0;
     if (listening != "reference server listening on https://127.0.0.1:" + port)
         return 0;
     return quint16(port.toUInt());
@@ -118,14 +133,18 @@ QByteArray tst_reference_server::next_output_line()
     return m_server.readLine().trimmed();
 }
 
-fetched tst_reference_server::fetch(quint16 port, const QByteArray& target)
+fetched tst_reference_server::fetch(quint16 port, const QByteArray& target, bool fresh)
 {
     QNetworkRequest request(
         QUrl::fromEncoded("https://127.0.0.1:" + QByteArray::number(port) + target));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(m_authority);
+    request.setSslConfiguration(tls);
+    if (fresh)
+        request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     QNetworkReply* reply = m_network.get(request);
     fetched result;
-    // The certificate is made at each start and signed by itself: the test takes it as it is,
-    // noting that it was asked to.
+    // Noted, and taken: a rule that refuses the certificate is seen in tls_errors.
     connect(reply, &QNetworkReply::sslErrors, reply,
             [reply, &result](const QList<QSslError>& errors) {
                 for (const QSslError& error : errors)
@@ -137,6 +156,7 @@ fetched tst_reference_server::fetch(quint16 port, const QByteArray& target)
         finished.wait(20000);
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.location = reply->rawHeader("Location");
+    result.cookie = reply->rawHeader("Set-Cookie");
     result.body = reply->readAll();
     result.error = reply->error();
     reply->deleteLater();
@@ -152,7 +172,8 @@ void tst_reference_server::answers_over_https()
     const QString param = agent_parameter("alice", time, QStringLiteral("x&y"));
     const fetched good = fetch(port, "/signin/sso?param=" + param.toLatin1());
     QCOMPARE(good.status, 200);
-    QVERIFY(good.tls_errors.contains(QSslError::SelfSignedCertificate));
+    // The certificate it wrote is the one a client needs.
+    QVERIFY2(good.tls_errors.isEmpty(), qPrintable(QString::number(good.tls_errors.size())));
     QVERIFY2(good.body.contains("<dt>userId</dt><dd>alice</dd>"), good.body.constData());
     QVERIFY2(good.body.contains("<dt>currentTime</dt><dd>" + time.toLatin1() + "</dd>"),
              good.body.constData());
@@ -167,8 +188,8 @@ void tst_reference_server::answers_over_https()
     QCOMPARE(next_output_line(),
              QByteArray("sign-on refused (400): param is not in the agent's Base64 variant"));
 
-    const fetched other = fetch(port, "/favicon.ico");
-    QCOMPARE(other.status, 404);
+    const fetched icon = fetch(port, "/favicon.ico");
+    QCOMPARE(icon.status, 404);
     QVERIFY(m_server.state() == QProcess::Running);
 }
 
@@ -182,8 +203,9 @@ void tst_reference_server::once_ends_after_one_sign_on()
     probe.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), port);
     QVERIFY(probe.waitForConnected(5000));
     probe.disconnectFromHost();
-    // A page the server does not have is no sign-on either.
-    QCOMPARE(fetch(port, "/").status, 404);
+    // A page before any sign-on is no sign-on either.
+    QCOMPARE(fetch(port, "/").status, 200);
+    QCOMPARE(next_output_line(), QByteArray("portal page: path=\"/\""));
     QVERIFY(m_server.state() == QProcess::Running);
 
     const QString time = local_time();
@@ -194,6 +216,72 @@ void tst_reference_server::once_ends_after_one_sign_on()
     // Reading its last line may already have seen the program end.
     QVERIFY(m_server.state() == QProcess::NotRunning || m_server.waitForFinished(10000));
     QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_server.exitCode(), 0);
+}
+
+void tst_reference_server::a_sign_on_opens_a_session_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("link");     // on the portal page of the path
+    QTest::addColumn<QByteArray>("location"); // of the sign-on's answer
+    QTest::newRow("a plain user and page")
+        << QStringLiteral("alice") << QStringLiteral("/welcome")
+        << QByteArray("<title>Signed on as alice</title>")
+        << QByteArray("href=\"tarnwell://portal/welcome\"") << QByteArray("/welcome");
+    QTest::newRow("markup in the user, a blank, a quote and Korean in the page")
+        << QStringLiteral("<b>&\"x") << QStringLiteral("/a b\"c/경로")
+        << QByteArray("<title>Signed on as &lt;b&gt;&amp;&quot;x</title>")
+        << QByteArray("href=\"tarnwell://portal/a b&quot;c/\xea\xb2\xbd\xeb\xa1\x9c\"")
+        << QByteArray("/a%20b%22c/%EA%B2%BD%EB%A1%9C");
+    QTest::newRow("a percent sign and a query mark stay part of the page's path")
+        << QStringLiteral("alice") << QStringLiteral("/100%?x") << QByteArray("Signed on as alice")
+        << QByteArray("href=\"tarnwell://portal/100%25%3Fx\"") << QByteArray("/100%25%3Fx");
+}
+
+void tst_reference_server::a_sign_on_opens_a_session()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, title);
+    QFETCH(QByteArray, link);
+    QFETCH(QByteArray, location);
+    const quint16 port = start({QStringLiteral("--once")});
+    QVERIFY(port != 0);
+    const QByteArray page = QUrl::toPercentEncoding(path, "/");
+
+    const fetched portal = fetch(port, page);
+    QCOMPARE(portal.status, 200);
+    QVERIFY2(portal.body.contains("<title>Portal</title>"), portal.body.constData());
+    QVERIFY2(portal.body.contains(link), portal.body.constData());
+    QVERIFY(portal.cookie.isEmpty());
+    next_output_line();
+
+    const QString param = agent_parameter(user, local_time(), path);
+    const fetched signed_on = fetch(port, "/signin/sso?param=" + param.toLatin1());
+    QCOMPARE(signed_on.status, 302);
+    QCOMPARE(signed_on.location, location);
+    const QList<QByteArray> cookie = signed_on.cookie.split(';');
+    QVERIFY2(cookie.size() == 6, signed_on.cookie.constData());
+    QVERIFY2(QRegularExpression(QStringLiteral("^session=[0-9a-f]{32}$"))
+                 .match(QString::fromLatin1(cookie.at(0)))
+                 .hasMatch(),
+             signed_on.cookie.constData());
+    QCOMPARE(signed_on.cookie.mid(cookie.at(0).size()),
+             QByteArray("; Max-Age=3600; Path=/; Secure; HttpOnly; SameSite=Lax"));
+    QVERIFY(next_output_line().startsWith("sign-on received: "));
+
+    // Without the cookie the page is still the portal; --once waits on.
+    QVERIFY(fetch(port, location, true).body.contains("<title>Portal</title>"));
+    next_output_line();
+    QVERIFY(m_server.state() == QProcess::Running);
+    const fetched target = fetch(port, location);
+    QCOMPARE(target.status, 200);
+    QVERIFY2(target.body.contains(title), target.body.constData());
+    QVERIFY(next_output_line().startsWith("signed-on page: "));
+    // The page the sign-on led to has been served: --once ends the program.
+    QVERIFY(m_server.state() == QProcess::NotRunning || m_server.waitForFinished(10000));
     QCOMPARE(m_server.exitCode(), 0);
 }
 

@@ -1,4 +1,5 @@
 #include "sign_on_request.h"
+#include "sign_on_rules.h"
 
 #include "param_cipher.h"
 #include "param_codec.h"
@@ -70,6 +71,8 @@ private slots:
     void accepted();
     void refused_data();
     void refused();
+    void replay_memory_is_bounded_data();
+    void replay_memory_is_bounded();
 };
 
 void tst_sign_on_request::accepted_data()
@@ -197,6 +200,48 @@ void tst_sign_on_request::refused()
     QCOMPARE(request.error, error);
     QCOMPARE(request.user_id, QString());
     QVERIFY(!request.has_req_uri);
+}
+
+void tst_sign_on_request::replay_memory_is_bounded_data()
+{
+    QTest::addColumn<QByteArray>("parameter"); // sent third, after "one" and, 10 s later, "two"
+    QTest::addColumn<int>("later");            // seconds after "one"
+    QTest::addColumn<int>("status");
+    QTest::newRow("a new parameter while the memory is full is turned away")
+        << QByteArray("three") << 20 << 503;
+    QTest::newRow("a replay while the memory is full is still one")
+        << QByteArray("one") << 20 << 403;
+    QTest::newRow("once the oldest has left its window there is room")
+        << QByteArray("three") << 301 << 200;
+    QTest::newRow("and the younger is still remembered") << QByteArray("two") << 301 << 403;
+}
+
+void tst_sign_on_request::replay_memory_is_bounded()
+{
+    QFETCH(QByteArray, parameter);
+    QFETCH(int, later);
+    const QDateTime first =
+        QDateTime::fromString(time_stamp, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    sign_on_rules rules(300, 2);
+    const auto send = [&rules](const QByteArray& text, const QDateTime& time,
+                               const QDateTime& now) {
+        sign_on_request request;
+        request.status = 200;
+        request.parameter = text;
+        request.time = time;
+        rules.apply(request, now);
+        return request;
+    };
+    QCOMPARE(send("one", first, first).status, 200);
+    QCOMPARE(send("two", first.addSecs(10), first.addSecs(10)).status, 200);
+    const bool replay = parameter != "three";
+    const QDateTime time =
+        replay ? first.addSecs(parameter == "one" ? 0 : 10) : first.addSecs(later);
+    const sign_on_request third = send(parameter, time, first.addSecs(later));
+    QTEST(third.status, "status");
+    if (third.status == 503)
+        QCOMPARE(third.error, QStringLiteral("this server already remembers 2 sign-ons within "
+                                             "its window, its most; try again later"));
 }
 
 QTEST_APPLESS_MAIN(tst_sign_on_request)
