@@ -36,7 +36,8 @@ for _ in $(seq 200); do [ -s "$work/authority.pem" ] && [ -s "$work/port" ] && b
 origin="https://127.0.0.1:$(cat "$work/port")"
 
 # A copy of the agent with its library and translation, so that its config/ and logs/ are the
-# test's own; the entry runs it through a script that notes the link it was given.
+# test's own; the entry runs it through a script that notes the link it was given (an ASan build
+# under a real display needs the X libraries' suppressions).
 mkdir -p "$work/app/config" "$work/app/translator"
 cp "$program" "$(dirname "$program")"/libquillmark.so* "$work/app/"
 cp "$(dirname "$program")"/translator/*.qm "$work/app/translator/"
@@ -46,7 +47,9 @@ printf '[server]\nip=127.0.0.1\nport=%s\nenable_certificate_verification=false\n
 cat >"$work/agent" <<SH
 #!/bin/sh
 printf '%s\n' "\$1" >>"$work/links"
-KRB5CCNAME="FILE:$work/krb5cc" LD_LIBRARY_PATH="$work/app" exec "$work/app/tarnwell" "\$1"
+KRB5CCNAME="FILE:$work/krb5cc" LD_LIBRARY_PATH="$work/app" \\
+    ASAN_OPTIONS="\${ASAN_OPTIONS:+\$ASAN_OPTIONS:}suppressions=$here/tests/e2e/x11_asan.supp" \\
+    exec "$work/app/tarnwell" "\$1"
 SH
 chmod +x "$work/agent"
 
