@@ -40,9 +40,9 @@ void quillmark::write_log(QString line)
     write_log_bytes(bytes.constData(), std::size_t(bytes.size()));
 }
 
-void quillmark::write_log_bytes(const char* bytes, std::size_t size)
+// The caller counts itself a writer for the whole line (writer_gate).
+template <typename Write> void quillmark::write_under_lock(Write write)
 {
-    // The caller counts itself a writer for the whole line (writer_gate).
     if (t_lock_held || g_torn_down.load())
         return;
     const held_lock<std::timed_mutex> held(m_lock);
@@ -50,20 +50,20 @@ void quillmark::write_log_bytes(const char* bytes, std::size_t size)
         return;
     m_today.set_time(now_ms());
     m_day.follow(m_today.date());
-    m_day.write(bytes, size);
+    write();
+}
+
+void quillmark::write_log_bytes(const char* bytes, std::size_t size)
+{
+    write_under_lock([&] { m_day.write(bytes, size); });
 }
 
 void quillmark::write_stamped(stamped_line& line, QTextCodec* stamp_codec)
 {
-    if (t_lock_held || g_torn_down.load())
-        return;
-    const held_lock<std::timed_mutex> held(m_lock);
-    if (g_torn_down.load())
-        return;
-    m_today.set_time(now_ms());
-    m_day.follow(m_today.date());
-    line.put_stamp(m_today, stamp_codec);
-    m_day.write(line.data(), line.size());
+    write_under_lock([&] {
+        line.put_stamp(m_today, stamp_codec);
+        m_day.write(line.data(), line.size());
+    });
 }
 
 void quillmark::stop_writing()

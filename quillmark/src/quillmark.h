@@ -43,6 +43,9 @@ private slots:
 private:
     friend class tst_quillmark_log;
 
+    // Under the lock, with the day's file followed to the current stamp; nothing once torn down.
+    template <typename Write> void write_under_lock(Write write);
+
     // Not Qt's: its wait records are in Qt's global data, gone before the process stops writing.
     std::timed_mutex m_lock;
     std::atomic<bool> m_debug{false};
