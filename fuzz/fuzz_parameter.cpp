@@ -52,7 +52,7 @@ void check_fields(const QByteArray& plain, const QString& user_id, const QString
 // The parameter as the flow builds it, through the cipher and the text form and back.
 void check_parameter(const QString& user_id, const QString& request_path)
 {
-    const QString time_stamp = tnw_time_stamp();
+    const QString time_stamp = tnw_time_stamp(QDateTime::currentDateTime());
     const QByteArray plain = tnw_parameter_string(user_id, time_stamp, request_path).toUtf8();
 
     QByteArray cipher;
