@@ -238,11 +238,7 @@ bool stamp_cache::set_time(qint64 ms)
 
 char* stamp_cache::write(char* out) const
 {
-    // Of a fixed size but for odd years: copied without a call.
-    if (m_prefix_size == 20)
-        std::memcpy(out, m_prefix, 20);
-    else
-        std::memcpy(out, m_prefix, m_prefix_size);
+    std::memcpy(out, m_prefix, m_prefix_size);
     out += m_prefix_size;
     *out++ = static_cast<char>('0' + m_millis / 100);
     *out++ = static_cast<char>('0' + m_millis / 10 % 10);

@@ -71,7 +71,7 @@ private:
 class stamped_line
 {
 public:
-    stamped_line() : m_text(m_storage + stamp_cache::max_size, sizeof m_storage - room) {}
+    stamped_line() : m_text(m_storage + room, sizeof m_storage - room) {}
     stamped_line(const stamped_line&) = delete;
     // What follows the stamp; when it does not fit, spill() takes it instead.
     fixed_buffer& text() { return m_text; }

@@ -51,36 +51,6 @@ private:
     const bool m_nested = t_lock_held;
 };
 
-// A logger's inner lock, held for a stamp and a write, seldom for a file switch: it spins a while,
-// then yields. Built on atomics, which the race detector follows.
-class spin_lock
-{
-public:
-    bool try_lock() { return !m_held.exchange(true, std::memory_order_acquire); }
-    void lock()
-    {
-        for (int i = 0; !try_lock(); ++i) {
-            while (m_held.load(std::memory_order_relaxed)) {
-                if (++i < 256)
-                    pause();
-                else
-                    std::this_thread::yield();
-            }
-        }
-    }
-    void unlock() { m_held.store(false, std::memory_order_release); }
-
-    static void pause()
-    {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-        __builtin_ia32_pause(); // spares the core's other thread
-#endif
-    }
-
-private:
-    std::atomic<bool> m_held{false};
-};
-
 // A line holds the lock for about one write(2): spinning briefly costs less than sleeping and
 // waking for every line when threads log at once. A negative timeout waits for good.
 inline bool take(QReadWriteLock& lock, int timeout_ms)
@@ -88,26 +58,27 @@ inline bool take(QReadWriteLock& lock, int timeout_ms)
     for (int i = 0; timeout_ms < 0 && i < 256; ++i) {
         if (lock.tryLockForWrite())
             return true;
-        spin_lock::pause();
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+        __builtin_ia32_pause(); // spares the core's other thread
+#endif
     }
     return lock.tryLockForWrite(timeout_ms);
 }
-inline bool take(spin_lock& lock, int timeout_ms)
+// A timed wait by tries, not std::timed_mutex's: the race detector does not see the clock wait
+// that try_lock_for() makes.
+inline bool take(std::mutex& lock, int timeout_ms)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    if (timeout_ms < 0)
+    if (timeout_ms < 0) {
         lock.lock();
-    while (timeout_ms >= 0 && !lock.try_lock()) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!lock.try_lock()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::yield();
     }
     return true;
-}
-inline bool take(std::timed_mutex& lock, int timeout_ms)
-{
-    return timeout_ms >= 0 ? lock.try_lock_for(std::chrono::milliseconds(timeout_ms))
-                           : (lock.lock(), true);
 }
 
 // A logger's lock, held for writing, with the thread marked meanwhile; a timed wait gives up at

@@ -45,7 +45,7 @@ template <typename Write> void quillmark::write_under_lock(Write write)
 {
     if (t_lock_held || g_torn_down.load())
         return;
-    const held_lock<std::timed_mutex> held(m_lock);
+    const held_lock<std::mutex> held(m_lock);
     if (g_torn_down.load())
         return;
     m_today.set_time(now_ms());

@@ -47,7 +47,7 @@ private:
     template <typename Write> void write_under_lock(Write write);
 
     // Not Qt's: its wait records are in Qt's global data, gone before the process stops writing.
-    std::timed_mutex m_lock;
+    std::mutex m_lock;
     std::atomic<bool> m_debug{false};
     QTimer m_timer;
     QFile* m_file = nullptr;
