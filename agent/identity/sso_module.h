@@ -11,7 +11,9 @@ using entry = void (*)();
 
 // Null when the library cannot be loaded; failure then says why, in a line for the log, when
 // the library is there but would not load, and stays empty when it is not there at all.
-handle open(const QString& path, QString& failure);
+// x86_library is set when it would not load because it is a 32-bit library in a 64-bit
+// process: a helper process can load it instead (sso_helper.h).
+handle open(const QString& path, QString& failure, bool& x86_library);
 // Null for a null module as well: no lookup ever falls through to the process's own symbols.
 entry find(handle module, const char* name);
 // True when the platform reports the release as done.

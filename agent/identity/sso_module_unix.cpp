@@ -6,8 +6,9 @@
 
 namespace tnw_sso_module {
 
-handle open(const QString& path, QString& /*failure*/)
+handle open(const QString& path, QString& /*failure*/, bool& x86_library)
 {
+    x86_library = false;
     // An empty name would give the program's own handle, and every library it links.
     if (path.isEmpty())
         return nullptr;

@@ -1,7 +1,9 @@
 #include "sso_module.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <windows.h>
 
@@ -21,10 +23,29 @@ QString load_failure(DWORD error)
     }
 }
 
+// The machine its PE header names, or 0 when the file is no PE file.
+quint16 pe_machine(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray dos = file.read(64);
+    if (dos.size() != 64 || !dos.startsWith("MZ"))
+        return 0;
+    const quint32 pe_offset = qFromLittleEndian<quint32>(dos.constData() + 0x3c);
+    if (!file.seek(pe_offset))
+        return 0;
+    const QByteArray header = file.read(6);
+    if (header.size() != 6 || !header.startsWith(QByteArray("PE\0\0", 4)))
+        return 0;
+    return qFromLittleEndian<quint16>(header.constData() + 4);
+}
+
 } // namespace
 
-handle open(const QString& path, QString& failure)
+handle open(const QString& path, QString& failure, bool& x86_library)
 {
+    x86_library = false;
     if (path.isEmpty())
         return nullptr;
     // The DLLs the client imports are looked for in its own folder, then in the program's and
@@ -37,6 +58,11 @@ handle open(const QString& path, QString& failure)
     if (module)
         return module;
     const DWORD error = GetLastError();
+    if (sizeof(void*) == 8 && error == ERROR_BAD_EXE_FORMAT &&
+        pe_machine(full_path) == IMAGE_FILE_MACHINE_I386) {
+        x86_library = true;
+        return nullptr;
+    }
     // No client installed: nothing more to say than the caller's own line. The error code
     // cannot tell: a missing file and a missing DLL that the file imports may both give 126.
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "sso_helper.h"
 #include "sso_module.h"
 
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 // What IsSafePCRunning answers when the SSO agent runs; any other answer means it does not.
 constexpr int tnw_sso_agent_running = 3;
@@ -24,7 +27,9 @@ public:
     QString library_path() const { return m_library_path; }
 
     // False, with the info line "<path>  not found", when the library cannot be loaded; when
-    // it is there but would not load, a second info line says why.
+    // it is there but would not load, a second info line says why. A 32-bit library in the
+    // 64-bit agent is loaded by the 32-bit helper (sso_helper.h), and every call below goes
+    // there; a request the helper could not answer counts as the export's failure.
     bool load_library();
     // The export's answer unchanged (tnw_sso_agent_running: the agent runs); -1 without
     // library or export.
@@ -40,5 +45,6 @@ public:
 
 private:
     tnw_sso_module::handle m_module = nullptr;
+    std::unique_ptr<tnw_sso_helper> m_helper;
     QString m_library_path;
 };

@@ -5,6 +5,7 @@
 # registered as the user's https handler.
 #   wine_e2e.sh <program folder> <test SSO DLL> <recording program> <reference server> <WINEPATH>
 #               <test SSO DLL importing a helper> <its helper DLL> <DLL that records its loads>
+#               <folder of the x86 test SSO DLLs>
 # (WINEPATH with "|" between its folders, which ctest cannot pass as ";").
 # WINEPREFIX names the prefix to use; the test switches it to report Windows 10 (the user's
 # choice route of the browser start).
@@ -28,6 +29,7 @@ export WINEPATH=${5//|/;}
 sso_dll_with_helper=$6
 sso_helper=$7
 planted_module=$8
+x86=$9
 oriel="$WINEPREFIX/drive_c/windows/Oriel"
 # Where the crypto library of a cross build once looked for its configuration, resolved on the
 # current drive: a folder any user may create.
@@ -42,6 +44,7 @@ cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -f "$oriel/suser.dll" "$oriel/$(basename "$sso_helper")"
+    pkill -f 'tarnwell-sso32' 2>/dev/null || true
     rm -rf "$work" "$WINEPREFIX/drive_c/opt"
 }
 trap cleanup EXIT
@@ -73,7 +76,8 @@ wine reg add 'HKLM\Software\Classes\TnwE2EBrowser\shell\open\command' /ve \
 fresh_app() {
     rm -rf "$work/app" "$work/record"
     mkdir -p "$work/app"
-    cp -r "$bin/tarnwell.exe" "$bin/quillmark.dll" "$bin/config" "$bin/translator" "$work/app/"
+    cp -r "$bin/tarnwell.exe" "$bin/tarnwell-sso32.exe" "$bin/quillmark.dll" "$bin/config" \
+        "$bin/translator" "$work/app/"
     printf '[server]\r\nip=127.0.0.1\r\nport=%s\r\n' "$port" >"$work/app/config/server.ini"
 }
 
@@ -217,6 +221,106 @@ rm -f "$oriel/suser.dll"
 log=$(ls "$work/app/logs/"*_tarnwell.log)
 grep -q 'error 126: a DLL it needs is missing' "$log" || fail "no line that gives error 126 in $log"
 grep -q 'AD Server not found' "$log" || fail "no 'AD Server not found' line"
+
+# A 32-bit client library: the 32-bit helper beside the agent loads it. Wine runs 32-bit
+# programs only with its 32-bit half (wine32:i386) installed; the helper without arguments ends
+# with its usage code 2.
+sso32_rc=0
+wine "$bin/tarnwell-sso32.exe" >/dev/null 2>&1 || sso32_rc=$?
+if [ "$sso32_rc" -ne 2 ]; then
+    echo "== SKIPPED: the 32-bit client rows: wine runs no 32-bit program here (exit code $sso32_rc; install wine32:i386)"
+else
+    # No helper outlives the agent.
+    no_helper_left() {
+        sleep 0.5
+        ! pgrep -f 'tarnwell-sso32' >/dev/null || fail "$1: a helper still runs"
+    }
+    # sso32_fails <label> <log line>: the agent ends with the Part's box, the failure address
+    # and the line, and no helper is left.
+    sso32_fails() {
+        local started=$SECONDS
+        run_agent "인증"
+        [ "$rc" -eq 255 ] || fail "$1: exit code $rc, not -1"
+        [ "${titles[*]}" = "인증" ] || fail "$1: boxes: ${titles[*]}"
+        [ "$(browser_arguments)" = "$base" ] || fail "$1: the browser got '$(browser_arguments)'"
+        grep -qF "$2" "$work/app/logs/"*_tarnwell.log || fail "$1: no '$2' line"
+        [ $((SECONDS - started)) -lt 60 ] || fail "$1: took $((SECONDS - started)) s"
+        no_helper_left "$1"
+    }
+    # sso32_user <user>: signed on as that user, no reason line, no helper left.
+    sso32_user() {
+        export TNW_FAKE_SSO_USER=$1
+        run_agent
+        unset TNW_FAKE_SSO_USER
+        [ "$rc" -eq 1 ] || fail "32-bit client, user $1: exit code $rc, not 1"
+        signed_on_parameter
+        case "$plain" in
+            "userId=$1&currentTime="*) ;;
+            *) fail "32-bit client: the parameter reads '$plain', not user $1" ;;
+        esac
+        ! grep -qE 'failed|not found' "$work/app/logs/"*_tarnwell.log || fail "32-bit client: a failure line"
+        no_helper_left "user $1"
+    }
+
+    echo "== a 32-bit client library returns a user (ASCII, then Korean): the helper's user signs on"
+    for user in alice32 "김민준"; do
+        fresh_app
+        cp "$x86/libtnw_fake_suser.dll" "$oriel/suser.dll"
+        sso32_user "$user"
+    done
+
+    echo "== a 32-bit client that imports a DLL beside it: its user"
+    fresh_app
+    cp "$x86/libtnw_fake_suser_with_helper.dll" "$oriel/suser.dll"
+    cp "$x86/extra/"*.dll "$oriel/"
+    sso32_user bob32
+    rm -f "$oriel/$(basename "$sso_helper")"
+
+    echo "== a 32-bit client whose agent does not run: its box, and no user query"
+    fresh_app
+    cp "$x86/libtnw_fake_suser.dll" "$oriel/suser.dll"
+    export TNW_FAKE_SSO_RUNNING=0 TNW_FAKE_SSO_TRACE='C:\sso-trace.txt'
+    rm -f "$WINEPREFIX/drive_c/sso-trace.txt"
+    sso32_fails "not running" "SSO Agent Not Running"
+    unset TNW_FAKE_SSO_RUNNING TNW_FAKE_SSO_TRACE
+    [ "$(tr -d '\r' <"$WINEPREFIX/drive_c/sso-trace.txt")" = IsSafePCRunning ] ||
+        fail "not running: the calls were $(cat "$WINEPREFIX/drive_c/sso-trace.txt")"
+
+    echo "== 32-bit clients that fail: each the Part's box and line, in bounded time, no helper left"
+    for row in "no_running|||SSO Agent Not Running" \
+        "no_user|||Get Current User Info Get Proc Address Failed" \
+        "|TNW_FAKE_SSO_RESULT=5||User Information is unkown" \
+        "|TNW_FAKE_SSO_USER=$(printf '%0260d' 0)||User Information is unkown" \
+        "|TNW_FAKE_SSO_CRASH=user|eve|SSO query failed: the 32-bit SSO helper ended" \
+        "|TNW_FAKE_SSO_HANG=running|eve|SSO query failed: the 32-bit SSO helper did not answer"; do
+        IFS='|' read -r variant setting user line <<<"$row"
+        fresh_app
+        cp "$x86/libtnw_fake_suser${variant:+_$variant}.dll" "$oriel/suser.dll"
+        [ -z "$user" ] || export TNW_FAKE_SSO_USER=$user
+        [ -z "$setting" ] || export "${setting?}"
+        sso32_fails "${variant:-$setting}" "$line"
+        unset TNW_FAKE_SSO_USER TNW_FAKE_SSO_RESULT TNW_FAKE_SSO_CRASH TNW_FAKE_SSO_HANG
+    done
+
+    echo "== the helper missing beside the agent, one planted in the current folder: the reason,"
+    echo "   the account fallback, and the planted program never runs"
+    fresh_app
+    rm "$work/app/tarnwell-sso32.exe"
+    mkdir -p "$work/plant"
+    cp "$recorder" "$work/plant/tarnwell-sso32.exe"
+    cp "$x86/libtnw_fake_suser.dll" "$oriel/suser.dll"
+    export TNW_FAKE_SSO_USER=mallory
+    agent_folder="$work/plant"
+    run_agent "인증"
+    unset TNW_FAKE_SSO_USER agent_folder
+    [ "$rc" -eq 255 ] || fail "helper missing: exit code $rc, not -1"
+    log=$(ls "$work/app/logs/"*_tarnwell.log)
+    grep -q 'a 32-bit library, and the 32-bit helper .*tarnwell-sso32.exe is missing' "$log" ||
+        fail "helper missing: no reason line in $log"
+    grep -q 'AD Server not found' "$log" || fail "helper missing: no account fallback"
+    [ "$(ls -A "$work/plant")" = tarnwell-sso32.exe ] || fail "the planted helper ran: $(ls -A "$work/plant")"
+    rm -f "$oriel/suser.dll"
+fi
 
 echo "== no SSO DLL: GetUserNameExW fails, the auth box (in Korean), then the failure address"
 fresh_app

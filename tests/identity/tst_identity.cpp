@@ -3,8 +3,11 @@
 #include "tnw_test_sso_paths.h"
 
 #include "identity/account_name.h"
+#include "identity/sso_helper.h"
+#include "identity/sso_helper_answer.h"
 #include "identity/sso_user_area.h"
 #include "identity/tnw_selvane_sso.h"
+#include "sso32_protocol.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +16,8 @@
 #include <cstring>
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <tlhelp32.h>
 #else
 #include <dlfcn.h>
 #endif
@@ -100,8 +105,12 @@ private slots:
     void release();
     void read_user_id_data();
     void read_user_id();
+    void helper_answer_data();
+    void helper_answer();
 #ifdef Q_OS_WIN
     void local_account_has_no_principal_name();
+    void helper_process_data();
+    void helper_process();
 #endif
 
 private:
@@ -362,6 +371,81 @@ void tst_identity::read_user_id()
     QTEST(read, "user_id");
 }
 
+// An answer of the 32-bit helper: request byte, status, 32-bit little-endian number, then for
+// the user request the two areas.
+static QByteArray helper_bytes(char request, char status, QByteArray number,
+                               const QByteArray& areas = {})
+{
+    return QByteArray(1, request) + QByteArray(1, status) + number + areas;
+}
+
+void tst_identity::helper_answer_data()
+{
+    QTest::addColumn<char>("request");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QByteArray>("user_id");
+
+    const QByteArray three("\x03\x00\x00\x00", 4);
+    const QByteArray minus_one("\xff\xff\xff\xff", 4);
+    QByteArray user = QByteArray("carol").leftJustified(TNW_SSO32_AREA_SIZE, '\0');
+    const QByteArray areas = user + QByteArray("kind=1").leftJustified(TNW_SSO32_AREA_SIZE, '\0');
+    const QByteArray no_nul(TNW_SSO32_AREA_SIZE, 'x');
+
+    QTest::newRow("running: 3") << 'R' << helper_bytes('R', 0, three) << true << 0 << 3
+                                << QByteArray();
+    QTest::newRow("running: -1, signed")
+        << 'R' << helper_bytes('R', 0, minus_one) << true << 0 << -1 << QByteArray();
+    QTest::newRow("running: no export")
+        << 'R' << helper_bytes('R', 2, QByteArray(4, '\0')) << true << 2 << 0 << QByteArray();
+    QTest::newRow("user: the areas whole")
+        << 'U' << helper_bytes('U', 0, QByteArray(4, '\0'), areas) << true << 0 << 0 << user;
+    QTest::newRow("user: an area without NUL comes as it is")
+        << 'U' << helper_bytes('U', 0, QByteArray(4, '\0'), no_nul + no_nul) << true << 0 << 0
+        << no_nul;
+    QTest::newRow("load: not loaded, error 126")
+        << 'L' << helper_bytes('L', 1, QByteArray("\x7e\0\0\0", 4)) << true << 1 << 126
+        << QByteArray();
+    QTest::newRow("release: done") << 'F' << helper_bytes('F', 0, QByteArray("\x01\0\0\0", 4))
+                                   << true << 0 << 1 << QByteArray();
+    // Refused: the helper ran a library that nobody here controls.
+    QTest::newRow("empty") << 'R' << QByteArray() << false << -1 << 0 << QByteArray();
+    QTest::newRow("short by one") << 'R' << helper_bytes('R', 0, three).chopped(1) << false << -1
+                                  << 0 << QByteArray();
+    QTest::newRow("long by one") << 'R' << helper_bytes('R', 0, three) + 'x' << false << -1 << 0
+                                 << QByteArray();
+    QTest::newRow("user: the areas cut short")
+        << 'U' << helper_bytes('U', 0, QByteArray(4, '\0'), areas.chopped(1)) << false << -1 << 0
+        << QByteArray();
+    QTest::newRow("user: a running answer's size")
+        << 'U' << helper_bytes('U', 0, three) << false << -1 << 0 << QByteArray();
+    QTest::newRow("another request's answer")
+        << 'R' << helper_bytes('L', 0, three) << false << -1 << 0 << QByteArray();
+    QTest::newRow("an unknown status")
+        << 'R' << helper_bytes('R', 7, three) << false << -1 << 0 << QByteArray();
+    QTest::newRow("running: a load's status")
+        << 'R' << helper_bytes('R', 1, three) << false << -1 << 0 << QByteArray();
+    QTest::newRow("load: no export is no load status")
+        << 'L' << helper_bytes('L', 2, three) << false << -1 << 0 << QByteArray();
+    QTest::newRow("no such request")
+        << 'Z' << helper_bytes('Z', 0, three) << false << -1 << 0 << QByteArray();
+}
+
+void tst_identity::helper_answer()
+{
+    QFETCH(char, request);
+    QFETCH(QByteArray, bytes);
+    tnw_sso_helper_answer answer;
+    QTEST(tnw_sso_read_answer(request, bytes, answer), "taken");
+    QTEST(answer.status, "status");
+    QTEST(int(answer.number), "number");
+    QTEST(answer.user_id, "user_id");
+    if (!answer.user_id.isEmpty())
+        QCOMPARE(answer.second.size(), TNW_SSO32_AREA_SIZE);
+}
+
 #ifdef Q_OS_WIN
 void tst_identity::local_account_has_no_principal_name()
 {
@@ -372,6 +456,127 @@ void tst_identity::local_account_has_no_principal_name()
     QVERIFY(!tnw_account_principal_name(principal));
     QCOMPARE(GetLastError(), DWORD(ERROR_NONE_MAPPED));
     QCOMPARE(principal, QStringLiteral("unchanged"));
+}
+#endif
+
+#ifdef Q_OS_WIN
+namespace {
+
+// How many processes of the helper's name run, whoever started them.
+int helper_processes()
+{
+    int count = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        count += _wcsicmp(entry.szExeFile, L"" TNW_SSO32_PROGRAM_NAME) == 0;
+    CloseHandle(snapshot);
+    return count;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(tnw_sso_helper::outcome)
+
+void tst_identity::helper_process_data()
+{
+    using outcome = tnw_sso_helper::outcome;
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QByteArray>("fault"); // TNW_FAKE_SSO_CRASH or _HANG, "=", the step
+    QTest::addColumn<QByteArray>("user");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<outcome>("running");
+    QTest::addColumn<outcome>("user_info");
+    QTest::addColumn<QByteArray>("user_id"); // the area's bytes up to the NUL, or all 260
+    QTest::addColumn<QString>("line");       // a part of the one info line, or none
+
+    const QString library = QStringLiteral(TNW_TEST_SSO_LIBRARY);
+    const QByteArray full(TNW_SSO32_AREA_SIZE, 'x');
+    QTest::newRow("a user") << library << QByteArray() << QByteArray("carol") << 0 << true
+                            << outcome::answered << outcome::answered << QByteArray("carol")
+                            << QString();
+    QTest::newRow("a result other than 0")
+        << library << QByteArray() << QByteArray("carol") << 5 << true << outcome::answered
+        << outcome::answered << QByteArray("carol") << QString();
+    QTest::newRow("an area without NUL comes whole")
+        << library << QByteArray() << full << 0 << true << outcome::answered << outcome::answered
+        << full << QString();
+    QTest::newRow("no running export")
+        << QStringLiteral(TNW_TEST_SSO_LIBRARY_WITHOUT_RUNNING) << QByteArray() << QByteArray("dan")
+        << 0 << true << outcome::no_export << outcome::answered << QByteArray("dan") << QString();
+    QTest::newRow("no user export")
+        << QStringLiteral(TNW_TEST_SSO_LIBRARY_WITHOUT_USER_INFO) << QByteArray() << QByteArray()
+        << 0 << true << outcome::answered << outcome::no_export << QByteArray() << QString();
+    QTest::newRow("a crash in the user query")
+        << library << QByteArray("TNW_FAKE_SSO_CRASH=user") << QByteArray("eve") << 0 << true
+        << outcome::answered << outcome::failed << QByteArray()
+        << QStringLiteral("SSO query failed: the 32-bit SSO helper ended with exit code");
+    QTest::newRow("a hang in the running check")
+        << library << QByteArray("TNW_FAKE_SSO_HANG=running") << QByteArray("eve") << 0 << true
+        << outcome::failed << outcome::failed << QByteArray()
+        << QStringLiteral("SSO query failed: the 32-bit SSO helper did not answer within 5 s");
+    QTest::newRow("a crash at load")
+        << library << QByteArray("TNW_FAKE_SSO_CRASH=load") << QByteArray() << 0 << false
+        << outcome::failed << outcome::failed << QByteArray() << QString();
+    QTest::newRow("no library") << m_dir.filePath("suser.dll") << QByteArray() << QByteArray() << 0
+                                << false << outcome::failed << outcome::failed << QByteArray()
+                                << QString();
+}
+
+// The helper program itself, built for x86-64 beside this test, driven without the client
+// class: every answer it gives, and every fault of a library it contains.
+void tst_identity::helper_process()
+{
+    QFETCH(QString, library);
+    QFETCH(QByteArray, fault);
+    QFETCH(QByteArray, user);
+    QFETCH(int, result);
+    QFETCH(QByteArray, user_id);
+    QFETCH(QString, line);
+    fake_sso_answers answers;
+    answers.user = user;
+    answers.result = result;
+    answers.apply();
+    const int fault_at = fault.indexOf('=');
+    if (fault_at > 0)
+        qputenv(fault.left(fault_at).constData(), fault.mid(fault_at + 1));
+    const auto unset_fault = qScopeGuard([&] {
+        qunsetenv(TNW_FAKE_SSO_CRASH);
+        qunsetenv(TNW_FAKE_SSO_HANG);
+    });
+
+    QString failure;
+    std::unique_ptr<tnw_sso_helper> helper = tnw_sso_helper::start(library, failure);
+    QTEST(helper != nullptr, "loaded");
+    if (!helper) {
+        QCOMPARE(helper_processes(), 0);
+        return;
+    }
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QTEST(helper->is_safe_pc_running().what, "running");
+    tnw_sso_areas areas;
+    std::memset(areas.user_id, 'z', sizeof areas.user_id);
+    const tnw_sso_helper::reply reply = helper->get_curr_user_info(areas.user_id, areas.second);
+    QTEST(reply.what, "user_info");
+    if (reply.what == tnw_sso_helper::outcome::answered) {
+        QCOMPARE(reply.result, result);
+        const int length = int(qstrnlen(areas.user_id, sizeof areas.user_id));
+        QCOMPARE(QByteArray(areas.user_id, length), user_id);
+        // The export's own view of the call: the user-ID area first, the second area last.
+        QCOMPARE(QByteArray(areas.second), QByteArray("kind=1"));
+    }
+    const bool released = helper->release();
+    QCOMPARE(released, line.isEmpty());
+    QCOMPARE(helper_processes(), 0);
+    const QStringList lines = captured_messages::texts(QtInfoMsg);
+    if (line.isEmpty()) {
+        QCOMPARE(lines, QStringList());
+    } else {
+        QVERIFY2(!lines.isEmpty() && lines.first().startsWith(line), qPrintable(lines.join('|')));
+    }
 }
 #endif
 

@@ -8,6 +8,10 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 // The answers of the test SSO library, set for the calls that follow. clear() returns to the
 // library's defaults (running, user returned, empty user ID) and stops a trace.
 struct fake_sso_answers
@@ -20,7 +24,19 @@ struct fake_sso_answers
     {
         qputenv(TNW_FAKE_SSO_RUNNING, QByteArray::number(running));
         qputenv(TNW_FAKE_SSO_RESULT, QByteArray::number(result));
+        set_user(user);
+    }
+    // On Windows the library reads the wide environment, as wine passes the Linux side's
+    // variables: the text goes there, not its bytes read in the ANSI code page.
+    static void set_user(const QByteArray& user)
+    {
+#ifdef Q_OS_WIN
+        const QString text = QString::fromUtf8(user);
+        SetEnvironmentVariableW(L"" TNW_FAKE_SSO_USER,
+                                reinterpret_cast<const wchar_t*>(text.utf16()));
+#else
         qputenv(TNW_FAKE_SSO_USER, user);
+#endif
     }
     static void clear()
     {

@@ -16,6 +16,12 @@
  * "IsSafePCRunning" or "GetCurrUserInfo <first argument>". */
 #define TNW_FAKE_SSO_TRACE "TNW_FAKE_SSO_TRACE"
 
+/* When set to "load", "running" or "user", the library crashes (a write through a null
+ * pointer) or hangs (sleeps for ever) in that step: when it is loaded, in IsSafePCRunning, or
+ * in GetCurrUserInfo. */
+#define TNW_FAKE_SSO_CRASH "TNW_FAKE_SSO_CRASH"
+#define TNW_FAKE_SSO_HANG "TNW_FAKE_SSO_HANG"
+
 /* GetCurrUserInfo writes "kind=<first argument>" into the second area, so a test can see
  * which area came in which place. */
 #define TNW_FAKE_SSO_AREA_SIZE 260
