@@ -12,7 +12,8 @@
 class tnw_sso_helper
 {
 public:
-    enum class outcome {
+    enum class outcome
+    {
         answered,  // result holds the export's own answer
         no_export, // the library lacks the export
         failed,    // no answer: the helper crashed, hung or answered out of turn, and is ended

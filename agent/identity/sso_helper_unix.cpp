@@ -2,10 +2,10 @@
 
 // Every library the agent can load here has its own bitness: no helper.
 struct tnw_sso_helper::process
-{};
+{
+};
 
-tnw_sso_helper::tnw_sso_helper(std::unique_ptr<process> running) : m_process(std::move(running))
-{}
+tnw_sso_helper::tnw_sso_helper(std::unique_ptr<process> running) : m_process(std::move(running)) {}
 
 tnw_sso_helper::~tnw_sso_helper() = default;
 

@@ -70,7 +70,8 @@ struct tnw_sso_helper::process
     bool send(const QByteArray& bytes)
     {
         DWORD written = 0;
-        return handle && WriteFile(requests, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+        return handle &&
+               WriteFile(requests, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
                written == DWORD(bytes.size());
     }
 
@@ -146,19 +147,18 @@ struct tnw_sso_helper::process
     }
 };
 
-tnw_sso_helper::tnw_sso_helper(std::unique_ptr<process> running) : m_process(std::move(running))
-{}
+tnw_sso_helper::tnw_sso_helper(std::unique_ptr<process> running) : m_process(std::move(running)) {}
 
 tnw_sso_helper::~tnw_sso_helper() = default;
 
-std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_path,
-                                                      QString& failure)
+std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_path, QString& failure)
 {
     const QString full_path = QDir::toNativeSeparators(QFileInfo(library_path).absoluteFilePath());
     const QString folder = program_folder();
     const QString program =
         QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(TNW_SSO32_PROGRAM_NAME));
-    const QString prefix = QStringLiteral("Loading %1 failed: a 32-bit library, and ").arg(library_path);
+    const QString prefix =
+        QStringLiteral("Loading %1 failed: a 32-bit library, and ").arg(library_path);
     if (folder.isEmpty() || !QFileInfo(program).isFile()) {
         failure = prefix + QStringLiteral("the 32-bit helper %1 is missing").arg(program);
         return nullptr;
@@ -195,8 +195,8 @@ std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_pat
     const auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
     if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size))
         return give_up(QStringLiteral("no start of its helper (error %1)").arg(GetLastError()));
-    const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                                  sizeof inherited, nullptr, nullptr);
+    const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  inherited, sizeof inherited, nullptr, nullptr);
 
     STARTUPINFOEXW startup;
     std::memset(&startup, 0, sizeof startup);
@@ -221,7 +221,9 @@ std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_pat
     close_handle(helper_requests);
     close_handle(helper_answers);
     if (!started) {
-        failure = prefix + QStringLiteral("its helper %1 did not start (error %2)").arg(program).arg(start_error);
+        failure =
+            prefix +
+            QStringLiteral("its helper %1 did not start (error %2)").arg(program).arg(start_error);
         return nullptr;
     }
     running->handle = info.hProcess;

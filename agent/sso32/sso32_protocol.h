@@ -16,14 +16,16 @@
 /* The helper's file name, beside the agent's program. */
 #define TNW_SSO32_PROGRAM_NAME "tarnwell-sso32.exe"
 
-enum tnw_sso32_request {
+enum tnw_sso32_request
+{
     TNW_SSO32_LOAD = 'L',    /* number: 0, or the loader's error */
     TNW_SSO32_RUNNING = 'R', /* number: what IsSafePCRunning returned */
     TNW_SSO32_USER = 'U',    /* number: what GetCurrUserInfo returned; then the two areas */
     TNW_SSO32_RELEASE = 'F'  /* number: 1 when the library was released */
 };
 
-enum tnw_sso32_status {
+enum tnw_sso32_status
+{
     TNW_SSO32_DONE = 0,
     TNW_SSO32_NOT_LOADED = 1, /* load only */
     TNW_SSO32_NO_EXPORT = 2   /* running and user only: the library lacks the export */
