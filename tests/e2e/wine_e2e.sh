@@ -233,7 +233,11 @@ else
     # No helper outlives the agent.
     no_helper_left() {
         sleep 0.5
-        ! pgrep -f 'tarnwell-sso32' >/dev/null || fail "$1: a helper still runs"
+        # An ended process whose parent is gone stays a zombie where nothing reaps it: not a
+        # helper that runs.
+        local running
+        running=$(ps -eo stat=,args= | awk '$1 !~ /^Z/ && /tarnwell-sso32/ && !/awk/')
+        [ -z "$running" ] || fail "$1: a helper still runs: $running"
     }
     # sso32_fails <label> <log line>: the agent ends with the Part's box, the failure address
     # and the line, and no helper is left.
