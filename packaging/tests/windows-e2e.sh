@@ -237,6 +237,18 @@ new_prefix() {
         /d '"C:\record\browser.exe" "%1"' /f >/dev/null 2>&1 || fail "reg add the browser's class"
 }
 
+# Wine's own programs as 64-bit Windows runs them: with wine's 32-bit half installed, "wine"
+# is the 32-bit loader, whose msiexec and reg are the 32-bit ones, and a 32-bit msiexec's
+# [System64Folder]icacls.exe is redirected to SysWOW64. An administrator's msiexec on 64-bit
+# Windows is the 64-bit one.
+win64() {
+    if [ -x /usr/lib/wine/wine64 ]; then
+        /usr/lib/wine/wine64 "$@"
+    else
+        wine "$@"
+    fi
+}
+
 # Prints a registry value's data (the default value without a name), or fails. In the 64-bit
 # view that the packages write: with wine's 32-bit half installed, "wine reg" may be the 32-bit
 # reg.exe, which sees another HKLM\Software.
@@ -519,7 +531,7 @@ test_nsis() {
 test_msi() {
     new_prefix msi
     cp "$msi_package" "$drive_c/tarnwell.msi"
-    check_refused msi "$drive_c/refused.log" "" wine msiexec /i 'C:\tarnwell.msi' /qn /l*v 'C:\refused.log'
+    check_refused msi "$drive_c/refused.log" "" win64 msiexec /i 'C:\tarnwell.msi' /qn /l*v 'C:\refused.log'
     # The installed agent signs on through its 32-bit helper, where wine runs 32-bit programs
     # (the helper without arguments ends with its usage code 2).
     local sso32=0
@@ -531,7 +543,7 @@ test_msi() {
         say "msi: SKIPPED the 32-bit SSO client: wine runs no 32-bit program here (install wine32:i386)"
     fi
     start_server msi
-    timed "msi: silent install" wine msiexec /i 'C:\tarnwell.msi' /qn SERVER_IP=127.0.0.1 \
+    timed "msi: silent install" win64 msiexec /i 'C:\tarnwell.msi' /qn SERVER_IP=127.0.0.1 \
         "SERVER_PORT=$port"
     check_installed msi
     check_logs_rights msi
@@ -556,11 +568,11 @@ test_msi() {
         "-DFACTS_WXS=$build/windows-packages/package_facts.wxs" \
         "-DSETTINGS_CHECK=$build/windows-packages/tarnwell_settings_check.dll" \
         "-DOUTPUT=$drive_c/tarnwell-next.msi" -P "$src/packaging/windows/make_msi.cmake"
-    timed "msi: silent upgrade to $next" wine msiexec /i 'C:\tarnwell-next.msi' /qn
+    timed "msi: silent upgrade to $next" win64 msiexec /i 'C:\tarnwell-next.msi' /qn
     check_edited_settings msi
     check_settings msi
     check_installed msi
-    timed "msi: silent uninstall" wine msiexec /x 'C:\tarnwell-next.msi' /qn
+    timed "msi: silent uninstall" win64 msiexec /x 'C:\tarnwell-next.msi' /qn
     check_removed msi no
 }
 
@@ -570,9 +582,9 @@ test_reg_files() {
     for file in tarnwell-link-handler.reg tarnwell-link-handler-remove.reg; do
         cp "$build/$file" "$drive_c/$file"
     done
-    wine reg import 'C:\tarnwell-link-handler.reg' >/dev/null 2>&1 || fail "reg import"
+    win64 reg import 'C:\tarnwell-link-handler.reg' >/dev/null 2>&1 || fail "reg import"
     check_link_handler "reg file" "$install_dir_windows"
-    wine reg import 'C:\tarnwell-link-handler-remove.reg' >/dev/null 2>&1 || fail "reg import (remove)"
+    win64 reg import 'C:\tarnwell-link-handler-remove.reg' >/dev/null 2>&1 || fail "reg import (remove)"
     ! reg_value "$handler_key" "" >/dev/null || fail "the removing .reg file left the handler's key"
     say ".reg files: registered and removed the link handler"
 }
