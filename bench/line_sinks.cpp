@@ -64,6 +64,20 @@ QStringList day_files()
     return paths;
 }
 
+// An empty O_APPEND file for the floor's writes.
+int open_floor_file(const QString& path)
+{
+    return ::open(QFile::encodeName(path).constData(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+}
+
+// The calling thread's line in the handler's layout, formatted once.
+QByteArray floor_line()
+{
+    return QByteArray("2031-05-06 07:08:09:045\t") + QByteArray::number(::gettid()) +
+           "\t[INFO]\t" BENCH_MESSAGE "\n";
+}
+
 // The floor: a line formatted once, written with one write(2) per line to an O_APPEND file,
 // no lock, nothing else.
 class floor_sink : public line_sink
@@ -73,10 +87,8 @@ public:
     bool open(const QString& work_dir) override
     {
         m_path = work_dir + QStringLiteral("/floor.log");
-        m_fd = ::open(QFile::encodeName(m_path).constData(),
-                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-        m_line = QByteArray("2031-05-06 07:08:09:045\t") + QByteArray::number(::gettid()) +
-                 "\t[INFO]\t" BENCH_MESSAGE "\n";
+        m_fd = open_floor_file(m_path);
+        m_line = floor_line();
         return m_fd >= 0;
     }
     void write_lines(long count) override
@@ -104,8 +116,7 @@ public:
     bool open(const QString& work_dir) override
     {
         m_path = work_dir + QStringLiteral("/qt-path.log");
-        s_fd = ::open(QFile::encodeName(m_path).constData(),
-                      O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+        s_fd = open_floor_file(m_path);
         return s_fd >= 0;
     }
     // The handler is this sink's only while its threads write: the other sinks' turns come
@@ -129,9 +140,7 @@ public:
 private:
     static void handle(QtMsgType, const QMessageLogContext&, const QString&)
     {
-        thread_local const QByteArray line = QByteArray("2031-05-06 07:08:09:045\t") +
-                                             QByteArray::number(::gettid()) +
-                                             "\t[INFO]\t" BENCH_MESSAGE "\n";
+        thread_local const QByteArray line = floor_line();
         if (::write(s_fd, line.constData(), static_cast<std::size_t>(line.size())) < 0)
             return;
     }
