@@ -40,7 +40,7 @@ function(tarnwell_version_info target)
         string(APPEND RC_EXTRA "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${arg_MANIFEST}\"\n")
     endif()
     set(_rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
-    configure_file("${PROJECT_SOURCE_DIR}/cmake/version_info.rc.in" "${_rc}" @ONLY)
+    configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/version_info.rc.in" "${_rc}" @ONLY)
     target_sources(${target} PRIVATE "${_rc}")
     # windres does not see the files that the script names.
     set_property(SOURCE "${_rc}" APPEND PROPERTY OBJECT_DEPENDS ${arg_ICON} ${arg_MANIFEST})

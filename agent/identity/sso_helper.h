@@ -37,9 +37,8 @@ public:
     // Releases the library and ends the helper; true when the helper reports the release done.
     bool release();
 
-    struct process;
-
 private:
+    struct process;
     explicit tnw_sso_helper(std::unique_ptr<process> running);
     std::unique_ptr<process> m_process;
 };

@@ -2,6 +2,7 @@
 
 #include "sso32_protocol.h"
 #include "sso_helper_answer.h"
+#include "sso_module.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -70,8 +71,7 @@ struct tnw_sso_helper::process
     bool send(const QByteArray& bytes)
     {
         DWORD written = 0;
-        return handle &&
-               WriteFile(requests, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+        return WriteFile(requests, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
                written == DWORD(bytes.size());
     }
 
@@ -81,21 +81,18 @@ struct tnw_sso_helper::process
     {
         QByteArray bytes;
         const ULONGLONG deadline = GetTickCount64() + wait_ms;
+        bool ended = false;
         while (bytes.size() < size) {
             DWORD available = 0;
             if (!PeekNamedPipe(answers, nullptr, 0, nullptr, &available, nullptr))
                 return bytes; // the helper's end is closed: it ended
             if (available == 0) {
                 const ULONGLONG now = GetTickCount64();
-                if (now >= deadline)
+                if (ended || now >= deadline)
                     return bytes;
                 // Returns at once when the helper ends; the pipe is looked at once more then.
-                if (WaitForSingleObject(handle, DWORD(qMin<ULONGLONG>(deadline - now, 5))) ==
-                    WAIT_OBJECT_0) {
-                    if (!PeekNamedPipe(answers, nullptr, 0, nullptr, &available, nullptr) ||
-                        available == 0)
-                        return bytes;
-                }
+                ended = WaitForSingleObject(handle, DWORD(qMin<ULONGLONG>(deadline - now, 5))) ==
+                        WAIT_OBJECT_0;
                 continue;
             }
             const int old_size = bytes.size();
@@ -251,16 +248,9 @@ std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_pat
         failure = prefix + why;
         return nullptr;
     }
+    // The file is there (its header was read): the helper's loader refused it.
     if (answer.status != TNW_SSO32_DONE) {
-        const DWORD error = DWORD(answer.number);
-        // Not there at all: nothing more to say than the caller's own line.
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            failure = QStringLiteral("Loading %1 in the 32-bit helper failed with error %2%3")
-                          .arg(library_path)
-                          .arg(error)
-                          .arg(error == ERROR_MOD_NOT_FOUND
-                                   ? QStringLiteral(": a DLL it needs is missing")
-                                   : QString());
+        failure = tnw_sso_module::load_failure_line(library_path, DWORD(answer.number));
         return nullptr;
     }
     return std::unique_ptr<tnw_sso_helper>(new tnw_sso_helper(std::move(running)));

@@ -14,6 +14,10 @@ using entry = void (*)();
 // x86_library is set when it would not load because it is a 32-bit library in a 64-bit
 // process: a helper process can load it instead (sso_helper.h).
 handle open(const QString& path, QString& failure, bool& x86_library);
+#ifdef _WIN32
+// The log line for a library at path that the loader refused with error: its code and why.
+QString load_failure_line(const QString& path, unsigned long error);
+#endif
 // Null for a null module as well: no lookup ever falls through to the process's own symbols.
 entry find(handle module, const char* name);
 // True when the platform reports the release as done.

@@ -58,8 +58,7 @@ handle open(const QString& path, QString& failure, bool& x86_library)
     if (module)
         return module;
     const DWORD error = GetLastError();
-    if (sizeof(void*) == 8 && error == ERROR_BAD_EXE_FORMAT &&
-        pe_machine(full_path) == IMAGE_FILE_MACHINE_I386) {
+    if (error == ERROR_BAD_EXE_FORMAT && pe_machine(full_path) == IMAGE_FILE_MACHINE_I386) {
         x86_library = true;
         return nullptr;
     }
@@ -67,11 +66,16 @@ handle open(const QString& path, QString& failure, bool& x86_library)
     // cannot tell: a missing file and a missing DLL that the file imports may both give 126.
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
         QFileInfo(full_path).isFile())
-        failure = QStringLiteral("Loading %1 failed with error %2: %3")
-                      .arg(path)
-                      .arg(error)
-                      .arg(load_failure(error));
+        failure = load_failure_line(path, error);
     return nullptr;
+}
+
+QString load_failure_line(const QString& path, unsigned long error)
+{
+    return QStringLiteral("Loading %1 failed with error %2: %3")
+        .arg(path)
+        .arg(error)
+        .arg(load_failure(error));
 }
 
 entry find(handle module, const char* name)

@@ -53,17 +53,14 @@ int tnw_selvane_sso::get_curr_user_info(char* second_area, char* user_id_area)
 {
     if (m_helper) {
         const tnw_sso_helper::reply reply = m_helper->get_curr_user_info(user_id_area, second_area);
-        if (reply.what == tnw_sso_helper::outcome::no_export)
-            qInfo() << "Get Current User Info Get Proc Address Failed";
-        return reply.what == tnw_sso_helper::outcome::answered ? reply.result : -1;
+        if (reply.what != tnw_sso_helper::outcome::no_export)
+            return reply.what == tnw_sso_helper::outcome::answered ? reply.result : -1;
+    } else if (const auto user_info = reinterpret_cast<tnw_get_curr_user_info_fn>(
+                   tnw_sso_module::find(m_module, "GetCurrUserInfo"))) {
+        return user_info(1, user_id_area, second_area);
     }
-    const auto user_info = reinterpret_cast<tnw_get_curr_user_info_fn>(
-        tnw_sso_module::find(m_module, "GetCurrUserInfo"));
-    if (!user_info) {
-        qInfo() << "Get Current User Info Get Proc Address Failed";
-        return -1;
-    }
-    return user_info(1, user_id_area, second_area);
+    qInfo() << "Get Current User Info Get Proc Address Failed";
+    return -1;
 }
 
 bool tnw_selvane_sso::free_library()
