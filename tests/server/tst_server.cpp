@@ -1,5 +1,6 @@
 #include "captured_messages.h"
 #include "fake_reply.h"
+#include "loopback_server.h"
 #include "tls_loopback.h"
 
 #include "server/tnw_selvane_auth.h"
@@ -96,15 +97,7 @@ void tst_server::cleanup()
 void tst_server::write_settings(const QByteArray& text)
 {
     QVERIFY(QDir().mkpath(config_dir()));
-    QFile file(config_dir() + "/server.ini");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(text), qint64(text.size()));
-    // QSettings keeps files it has read and trusts size and time stamp: two rows' files of one
-    // size written in the same millisecond would read as the first. A time of its own per file.
-    static int files_written = 0;
-    QVERIFY(file.flush());
-    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * ++files_written),
-                             QFileDevice::FileModificationTime));
+    QVERIFY(write_settings_file(config_dir() + "/server.ini", text));
 }
 
 // A read of it blocks until a writer comes, which none does.

@@ -6,6 +6,11 @@
 
 // The sign-on server as far as the agent's flow meets it: a loopback listener that only
 // counts the reachability probes, and the config/server.ini beside the test program.
+// Writes a settings file at path that a reader in this process sees as written: QSettings keeps
+// the files it has read and trusts their size and time stamp, and two files of one size written
+// within the file system's clock tick would read as the first. Each gets a time of its own.
+bool write_settings_file(const QString& path, const QByteArray& text);
+
 class loopback_server
 {
 public:
