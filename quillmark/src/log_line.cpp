@@ -46,6 +46,26 @@ template <typename Unit> char* copy_ascii(char* out, const Unit* units, std::siz
     return bits < 0x80 ? out + n : nullptr;
 }
 
+// A thread's number in decimal at out, made once per thread (and again in a fork's child, whose
+// number is another); returns the end.
+char* thread_digits(char* out, qint32 thread)
+{
+    struct digits
+    {
+        qint32 thread = 0;
+        char text[12] = {};
+        std::size_t size = 0;
+    };
+    QUILLMARK_FAST_TLS thread_local digits t_made;
+    if (t_made.size == 0 || t_made.thread != thread) {
+        t_made.size =
+            std::size_t(std::to_chars(t_made.text, t_made.text + 12, thread).ptr - t_made.text);
+        t_made.thread = thread;
+    }
+    std::memcpy(out, t_made.text, sizeof t_made.text);
+    return out + t_made.size;
+}
+
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
 bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
                        const QMessageLogContext& context, const QString& message)
@@ -57,7 +77,7 @@ bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
     if (!p)
         return false;
     *p++ = '\t';
-    p = std::to_chars(p, p + 12, thread).ptr;
+    p = thread_digits(p, thread);
     *p++ = '\t';
     std::memcpy(p, lvl.tag, sizeof lvl.tag);
     p += lvl.size;
@@ -130,7 +150,7 @@ void stamped_line::put_stamp(const stamp_cache& stamp, QTextCodec* codec)
 
 bool keeps_ascii(QTextCodec* codec)
 {
-    return !codec || codec->mibEnum() == utf8_mib || cached_passthrough(codec) != passthrough::none;
+    return !codec || cached_passthrough(codec) != passthrough::none;
 }
 
 bool make_line(stamped_line& out, qint32 thread, QtMsgType type, const QMessageLogContext& context,
@@ -139,7 +159,7 @@ bool make_line(stamped_line& out, qint32 thread, QtMsgType type, const QMessageL
     const auto index = static_cast<std::size_t>(type);
     if (index >= sizeof levels / sizeof levels[0])
         return false;
-    const bool ascii_ok = codec ? codec->mibEnum() == utf8_mib : utf8;
+    const bool ascii_ok = codec ? cached_passthrough(codec) == passthrough::utf8 : utf8;
     if (!ascii_ok || !append_ascii_line(out.text(), thread, levels[index], context, message)) {
         // Room in front for the stamp, as in the storage.
         out.spill() = QByteArray(int(stamp_cache::max_size), ' ') +
@@ -238,7 +258,10 @@ bool stamp_cache::set_time(qint64 ms)
 
 char* stamp_cache::write(char* out) const
 {
-    std::memcpy(out, m_prefix, m_prefix_size);
+    // One copy of a fixed size, no call: a prefix is at least 20 bytes, so what lies past it is
+    // written over by the milliseconds.
+    static_assert(sizeof m_prefix <= 20 + 3, "the copy must end within the stamp");
+    std::memcpy(out, m_prefix, sizeof m_prefix);
     out += m_prefix_size;
     *out++ = static_cast<char>('0' + m_millis / 100);
     *out++ = static_cast<char>('0' + m_millis / 10 % 10);
@@ -248,8 +271,8 @@ char* stamp_cache::write(char* out) const
 
 passthrough cached_passthrough(QTextCodec* codec)
 {
-    thread_local QTextCodec* t_codec = nullptr;
-    thread_local passthrough t_rule = passthrough::none;
+    QUILLMARK_FAST_TLS thread_local QTextCodec* t_codec = nullptr;
+    QUILLMARK_FAST_TLS thread_local passthrough t_rule = passthrough::none;
     if (codec != t_codec)
         t_rule = passthrough_for(t_codec = codec);
     return t_rule;

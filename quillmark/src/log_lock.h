@@ -1,6 +1,7 @@
 #pragma once
 
 #include "day_file.h"
+#include "log_platform.h"
 
 #include <QReadWriteLock>
 
@@ -22,15 +23,37 @@
 
 namespace quillmark_detail {
 
+// The handler's inner lock. It is taken under Qt's lock, so another thread seldom holds it (a
+// host's switch of the day file); taking it is one atomic exchange and letting go one store, no
+// call into the thread library for every line.
+class spin_mutex
+{
+public:
+    bool try_lock()
+    {
+        return !m_held.load(std::memory_order_relaxed) &&
+               !m_held.exchange(true, std::memory_order_acquire);
+    }
+    void lock()
+    {
+        while (!try_lock())
+            std::this_thread::yield();
+    }
+    void unlock() { m_held.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> m_held{false};
+};
+
 // While this thread holds a logger's lock a message it emits is dropped: it would wait for itself.
-inline thread_local bool t_lock_held = false;
+QUILLMARK_FAST_TLS inline thread_local bool t_lock_held = false;
 
 // Set at process end: both loggers stop writing but stay, as other threads may be inside them.
 inline std::atomic<bool> g_torn_down{false};
 
 // The thread that ran the clean-up at exit: what it logs later (a host's static destructors, its
 // at-exit functions registered before ours) still reaches the file, past the loggers.
-inline thread_local bool t_exiting = false;
+QUILLMARK_FAST_TLS inline thread_local bool t_exiting = false;
 
 // Qt frees what writers use (lock wait records, codecs) right after our clean-up: a writer counts
 // itself before it reads the flag, the clean-up sets it before it reads the count.
@@ -66,7 +89,7 @@ inline bool take(QReadWriteLock& lock, int timeout_ms)
 }
 // A timed wait by tries, not std::timed_mutex's: the race detector does not see the clock wait
 // that try_lock_for() makes.
-inline bool take(std::mutex& lock, int timeout_ms)
+template <typename Mutex> bool take(Mutex& lock, int timeout_ms)
 {
     if (timeout_ms < 0) {
         lock.lock();

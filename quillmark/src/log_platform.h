@@ -7,6 +7,15 @@
 
 class QFile;
 
+// For the library's thread-locals, read for every line: in the initial-exec model one load from
+// the thread pointer, not a call into the dynamic loader. They come to a few bytes, well within
+// the room the loader keeps for a library that is loaded later.
+#ifdef __ELF__
+#define QUILLMARK_FAST_TLS [[gnu::tls_model("initial-exec")]]
+#else
+#define QUILLMARK_FAST_TLS
+#endif
+
 namespace quillmark_detail {
 
 #ifdef Q_OS_WIN

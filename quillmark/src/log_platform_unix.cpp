@@ -15,7 +15,7 @@
 namespace quillmark_detail {
 
 // gettid() is a system call; a thread's id changes only in the child of a fork.
-static thread_local qint32 t_thread_id = 0;
+QUILLMARK_FAST_TLS static thread_local qint32 t_thread_id = 0;
 [[maybe_unused]] static const int g_fork_hook =
     pthread_atfork(nullptr, nullptr, [] { t_thread_id = 0; });
 

@@ -43,7 +43,7 @@ static void set_up_what_the_handler_needs()
 struct quillmarkv2::line_state
 {
     explicit line_state(quillmarkv2& log) : day(log.m_file_date, log.m_file_ptr, open_mode) {}
-    std::mutex file_lock;
+    spin_mutex file_lock;
     day_file day;      // under file_lock
     stamp_cache stamp; // under file_lock
     // The locale's, looked up once a second under the locks, read before them.
@@ -51,7 +51,7 @@ struct quillmarkv2::line_state
     std::atomic<bool> debug{false}; // m_debug, for the handler to read without a lock
 };
 
-using file_lock = held_lock<std::mutex>;
+using file_lock = held_lock<spin_mutex>;
 
 quillmarkv2::quillmarkv2() : QObject(nullptr), m_line_ptr(new line_state(*this)) {}
 
@@ -148,7 +148,7 @@ void quillmarkv2::message_handler(QtMsgType type, const QMessageLogContext& cont
     if (!gate.open())
         return;
     // This thread is marked already, by the outer lock.
-    const std::lock_guard<std::mutex> file(state.file_lock);
+    const std::lock_guard<spin_mutex> file(state.file_lock);
     if (state.stamp.set_time(now_ms()))
         state.codec.store(QTextCodec::codecForLocale(), std::memory_order_release);
     state.day.follow(state.stamp.date());
