@@ -46,26 +46,6 @@ template <typename Unit> char* copy_ascii(char* out, const Unit* units, std::siz
     return bits < 0x80 ? out + n : nullptr;
 }
 
-// A thread's number in decimal at out, made once per thread (and again in a fork's child, whose
-// number is another); returns the end.
-char* thread_digits(char* out, qint32 thread)
-{
-    struct digits
-    {
-        qint32 thread = 0;
-        char text[12] = {};
-        std::size_t size = 0;
-    };
-    QUILLMARK_FAST_TLS thread_local digits t_made;
-    if (t_made.size == 0 || t_made.thread != thread) {
-        t_made.size =
-            std::size_t(std::to_chars(t_made.text, t_made.text + 12, thread).ptr - t_made.text);
-        t_made.thread = thread;
-    }
-    std::memcpy(out, t_made.text, sizeof t_made.text);
-    return out + t_made.size;
-}
-
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
 bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
                        const QMessageLogContext& context, const QString& message)
@@ -77,7 +57,7 @@ bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
     if (!p)
         return false;
     *p++ = '\t';
-    p = thread_digits(p, thread);
+    p = std::to_chars(p, p + 12, thread).ptr;
     *p++ = '\t';
     std::memcpy(p, lvl.tag, sizeof lvl.tag);
     p += lvl.size;
