@@ -5,6 +5,7 @@
 #include "sso_module.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -28,20 +29,6 @@ void close_handle(HANDLE& handle)
     if (handle && handle != INVALID_HANDLE_VALUE)
         CloseHandle(handle);
     handle = nullptr;
-}
-
-// The program's own folder, from the loader: never the current folder, never PATH.
-QString program_folder()
-{
-    std::vector<wchar_t> name(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, name.data(), DWORD(name.size()));
-        if (length == 0)
-            return QString();
-        if (length < name.size())
-            return QFileInfo(QString::fromWCharArray(name.data(), int(length))).absolutePath();
-        name.resize(name.size() * 2);
-    }
 }
 
 } // namespace
@@ -151,7 +138,8 @@ tnw_sso_helper::~tnw_sso_helper() = default;
 std::unique_ptr<tnw_sso_helper> tnw_sso_helper::start(const QString& library_path, QString& failure)
 {
     const QString full_path = QDir::toNativeSeparators(QFileInfo(library_path).absoluteFilePath());
-    const QString folder = program_folder();
+    // The program's own folder (Qt asks the loader): never the current folder, never PATH.
+    const QString folder = QCoreApplication::applicationDirPath();
     const QString program =
         QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(TNW_SSO32_PROGRAM_NAME));
     const QString prefix =
