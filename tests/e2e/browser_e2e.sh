@@ -57,7 +57,7 @@ chmod +x "$work/agent"
 server_line() {
     local text=$1 skip=$2 deadline=$((SECONDS + $3))
     while [ $SECONDS -lt $deadline ]; do
-        tail -n "+$((skip + 1))" "$work/server.out" | grep -qF -- "$text" && return 0
+        tail -n "+$((skip + 1))" "$work/server.out" | grep -F -- "$text" >/dev/null && return 0
         sleep 0.1
     done
     return 1
@@ -80,7 +80,7 @@ journey() {
     server_line "sign-on received: userId=\"demo.user\"" "$skip" 60 || fail "$kind: no sign-on"
     [ "$(cat "$work/links")" = "$link" ] || fail "$kind passed $(cat "$work/links"), not $link"
     server_line "sign-on received: userId=\"demo.user\" currentTime=" "$skip" 1
-    tail -n "+$((skip + 1))" "$work/server.out" | grep -q "^sign-on received: .* reqURI=\"$req_uri\"\$" ||
+    tail -n "+$((skip + 1))" "$work/server.out" | grep "^sign-on received: .* reqURI=\"$req_uri\"\$" >/dev/null ||
         fail "$kind: reqURI is not $req_uri"
     server_line "signed-on page: userId=\"demo.user\"" "$skip" 30 || fail "$kind: no signed-on page"
     browser_window "Signed on as demo.user" 30 >/dev/null || fail "$kind: no signed-on window"
