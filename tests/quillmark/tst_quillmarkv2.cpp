@@ -163,6 +163,17 @@ void tst_quillmarkv2::line_layout_data()
         << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f\x65 \xec\x95\x88\xeb\x85\x95") << true
         << head + "[WARNING]\tbool tnw::check(int)\t[5]\tGr\xc3\xbc\xc3\x9f\x65 "
                   "\xec\x95\x88\xeb\x85\x95\n";
+    // The ASCII check goes eight units at a time, then one by one.
+    QTest::newRow("one non-ASCII letter in the second eight")
+        << int(QtInfoMsg) << fn << 1
+        << QString::fromUtf8("123456789\xc3\xa9"
+                             "123456")
+        << true
+        << head + "[INFO]\t123456789\xc3\xa9"
+                  "123456\n";
+    QTest::newRow("one non-ASCII letter after the last eight")
+        << int(QtInfoMsg) << fn << 1 << QString::fromUtf8("12345678\xc3\xa9") << true
+        << head + "[INFO]\t12345678\xc3\xa9\n";
     QTest::newRow("a function name is read as Latin-1")
         << int(QtWarningMsg) << QByteArray("\xe9t\xe9") << 5 << "x" << true
         << head + "[WARNING]\t\xc3\xa9t\xc3\xa9\t[5]\tx\n";
