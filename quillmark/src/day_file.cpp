@@ -81,7 +81,7 @@ void write_at_exit(QIODevice::OpenMode mode, const QDate& day, const char* line,
     }
     QFile file(folder + QDir::separator() + log_file_name(day));
     if (!folder.isEmpty() && open_day_file(file, mode))
-        write_line(file, line, size);
+        write_line(file, -1, line, size);
 }
 
 void day_file::open(const QDate& day)
@@ -99,6 +99,8 @@ void day_file::open(const QDate& day)
     make_program_log_directory(program_dir);
     if (!open_in(program_dir) && !open_in(user_log_directory(true)))
         release();
+    else
+        m_direct = direct_descriptor(*m_file);
 }
 
 void day_file::release()
@@ -106,12 +108,14 @@ void day_file::release()
     // Not deleteLater(): its thread may have no event loop; all users are serialised with us.
     delete m_file;
     m_file = nullptr;
+    m_direct = -1;
+    m_shared.store(false, std::memory_order_relaxed);
 }
 
 void day_file::write(const char* line, std::size_t size)
 {
     if (m_file)
-        write_line(*m_file, line, size);
+        write_line(*m_file, m_shared.load(std::memory_order_relaxed) ? -1 : m_direct, line, size);
 }
 
 } // namespace quillmark_detail

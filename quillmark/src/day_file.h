@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QIODevice>
 
+#include <atomic>
+
 class QFile;
 
 namespace quillmark_detail {
@@ -37,11 +39,18 @@ public:
     }
     void release();
     void write(const char* line, std::size_t size);
+    // The object has been handed out: others may write through it, or close or reopen it, until it
+    // is released.
+    void share() { m_shared.store(true, std::memory_order_relaxed); }
 
 private:
     QDate& m_date;
     QFile*& m_file;
     QIODevice::OpenMode m_mode;
+    // Lines go straight to it while the object is the logger's alone: no call into the object.
+    int m_direct = -1;
+    // Read under the logger's lock, which a host takes after it has the object.
+    std::atomic<bool> m_shared{false};
 };
 
 } // namespace quillmark_detail

@@ -2,7 +2,6 @@
 
 #include "log_platform.h"
 
-#include <QDateTime>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -69,6 +68,26 @@ char* copy_ascii(char* out, const ushort* units, std::size_t n)
 }
 #endif
 
+// A thread's number in decimal at out, made once per thread (and again in a fork's child, whose
+// number is another); returns the end.
+char* thread_digits(char* out, qint32 thread)
+{
+    struct digits
+    {
+        qint32 thread = 0;
+        char text[12] = {};
+        std::size_t size = 0;
+    };
+    QUILLMARK_FAST_TLS thread_local digits t_made;
+    if (t_made.size == 0 || t_made.thread != thread) {
+        t_made.size =
+            std::size_t(std::to_chars(t_made.text, t_made.text + 12, thread).ptr - t_made.text);
+        t_made.thread = thread;
+    }
+    std::memcpy(out, t_made.text, sizeof t_made.text);
+    return out + t_made.size;
+}
+
 // The common case, a UTF-8 locale and ASCII text, where every character is its own byte.
 bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
                        const QMessageLogContext& context, const QString& message)
@@ -80,7 +99,7 @@ bool append_ascii_line(fixed_buffer& out, qint32 thread, const level& lvl,
     if (!p)
         return false;
     *p++ = '\t';
-    p = std::to_chars(p, p + 12, thread).ptr;
+    p = thread_digits(p, thread);
     *p++ = '\t';
     std::memcpy(p, lvl.tag, sizeof lvl.tag);
     p += lvl.size;
@@ -176,7 +195,7 @@ static std::atomic<clock_function> g_clock{nullptr};
 qint64 now_ms()
 {
     const clock_function fn = g_clock.load(std::memory_order_acquire);
-    return fn ? fn() : QDateTime::currentMSecsSinceEpoch();
+    return fn ? fn() : system_time_ms();
 }
 
 void set_clock(clock_function fn)

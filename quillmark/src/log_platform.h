@@ -46,13 +46,20 @@ using owner_lookup = QByteArray (*)(void* handle);
 void set_owner_lookup(owner_lookup fn);
 #endif
 
-// One write at the end, after what a host wrote through the object; errors are ignored.
-void write_line(QFile& file, const char* line, std::size_t size);
+// What write_line() may write to instead of an open file object while nobody else can write
+// through it: the file's descriptor, or -1 where every line goes through the object.
+int direct_descriptor(QFile& file);
+// One write at the end; errors are ignored. Without a direct descriptor, after what a host wrote
+// through the object.
+void write_line(QFile& file, int direct, const char* line, std::size_t size);
 
 QString executable_directory();
 
 // Keeps the library mapped until the process ends, for threads still logging meanwhile.
 void keep_library_loaded();
+
+// The system clock in ms since the epoch, as QDateTime::currentMSecsSinceEpoch() reads it.
+qint64 system_time_ms();
 
 // The local calendar time of seconds since the epoch, the time zone read again each call.
 bool local_time(qint64 seconds, std::tm* out);

@@ -1,5 +1,6 @@
 #include "log_platform.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -100,7 +101,13 @@ bool open_day_file(QFile& file, QIODevice::OpenMode mode)
     return false;
 }
 
-void write_line(QFile& file, const char* line, std::size_t size)
+int direct_descriptor(QFile&)
+{
+    // Every line goes through the object, whose text mode makes the line ends.
+    return -1;
+}
+
+void write_line(QFile& file, int, const char* line, std::size_t size)
 {
     // The file's text mode writes each "\n" as CR LF.
     file.write(line, static_cast<qint64>(size));
@@ -183,6 +190,11 @@ void keep_library_loaded()
     HMODULE module = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                          reinterpret_cast<LPCWSTR>(&keep_library_loaded), &module);
+}
+
+qint64 system_time_ms()
+{
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
 bool local_time(qint64 seconds, std::tm* out)

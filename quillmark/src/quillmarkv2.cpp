@@ -99,6 +99,8 @@ QReadWriteLock* quillmarkv2::get_lock()
 
 QFile* quillmarkv2::get_file_object()
 {
+    // Once a host has the object, each line first flushes what it left there.
+    m_line_ptr->day.share();
     return m_file_ptr;
 }
 
