@@ -51,10 +51,13 @@ int direct_descriptor(QFile& file)
 
 void write_line(QFile& file, int direct, const char* line, std::size_t size)
 {
-    // A host holding the lock may have written through the object without flushing.
-    if (direct < 0 && file.bytesToWrite() > 0)
-        file.flush();
-    const int fd = direct < 0 ? file.handle() : direct;
+    int fd = direct;
+    if (fd < 0) {
+        // A host holding the lock may have written through the object without flushing.
+        if (file.bytesToWrite() > 0)
+            file.flush();
+        fd = file.handle();
+    }
     while (size > 0) {
         const ssize_t written = ::write(fd, line, size);
         if (written < 0 && errno == EINTR)
